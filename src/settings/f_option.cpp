@@ -1,0 +1,176 @@
+#include "settings/f_option.h"
+
+#include <string>
+
+#include "host/HostApi.h"
+#include "host/HostServices.h"
+#include "platform/CurrentDir.h"
+#include "platform/Profile.h"
+#include "reader/tools_lurm.h"
+#include "util/FastStrings.h"
+#include "util/ParamList.h"
+
+namespace {
+
+constexpr const char* kParamCurReader = "Global_nuvreader";
+constexpr const char* kUserConfigFile = "UserConfig.ini";
+constexpr const char* kListErrorLogText = "获取读卡器列表发生错误，错误编号：";
+
+// The stored layout of frm_option: only what this form sets on top of frm_CustomDlgEx.
+const TLayoutItem kFrmOptionLayout[] = {
+    {.Name = "", .Width = 387, .Height = 280, .Caption = "frm_option"},
+    {.Name = "XPTolvikGroupBox1", .Class = "TXPTolvikGroupBox", .Left = 12, .Top = 46,
+     .Width = 361, .Height = 171, .Caption = "", .TabOrder = 2, .Ctl3D = false,
+     .ParentCtl3D = false},
+    {.Name = "ListBox", .Class = "TXPTolvikListBox", .Parent = "XPTolvikGroupBox1", .Left = 1,
+     .Top = 13, .Width = 359, .Height = 124, .Align = TAlign::alTop, .TabOrder = 0,
+     .ItemHeight = 12, .UnfocusedBorderColor = clBackground, .SelectedBorderColor = clOlive,
+     .ImeName = "中文 (简体) - 搜狗拼音输入法"},
+    {.Name = "btn_reader", .Class = "TModalSpeedButton", .Parent = "XPTolvikGroupBox1",
+     .Left = 194, .Top = 143, .Width = 67, .Height = 22, .Caption = "选择", .ParentColor = false,
+     .TabOrder = 1, .TabStop = true},
+    {.Name = "btn_connect", .Class = "TModalSpeedButton", .Parent = "XPTolvikGroupBox1",
+     .Left = 274, .Top = 143, .Width = 67, .Height = 22, .Caption = "测试连接",
+     .ParentColor = false, .TabOrder = 2, .TabStop = true},
+    {.Name = "pnlTop", .Width = 387, .Height = 37, .Visible = true},
+    {.Name = "Bevel1", .Left = 4, .Top = 168, .Width = 373},
+    {.Name = "VELTA", .Top = 232},
+    {.Name = "Shape1", .Left = 78, .Top = 238, .Width = 293},
+    {.Name = "sBtnClose", .Left = 282, .Top = 251},
+};
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// Drops every leading and trailing byte of code 32 or less: the zero tail of the list
+// buffer, and blanks before the first and after the last name.
+std::string_view Trim(std::string_view text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+Tfrm_option::Tfrm_option(TComponent* owner) : Tfrm_CustomDlgEx(owner) {
+  ApplyLayout(kFrmOptionLayout);
+  Bind(XPTolvikGroupBox1, "XPTolvikGroupBox1");
+  Bind(ListBox, "ListBox");
+  Bind(btn_reader, "btn_reader");
+  Bind(btn_connect, "btn_connect");
+  btn_reader->OnClick = TNotifyEvent::Method<&Tfrm_option::btn_readerClick>(this);
+  btn_connect->OnClick = TNotifyEvent::Method<&Tfrm_option::btn_connectClick>(this);
+  sBtnClose->OnClick = TNotifyEvent::Method<&Tfrm_option::sBtnCloseClick>(this);
+}
+
+void Tfrm_option::FormCreate(TObject* Sender) {
+  Tfrm_CustomDlgEx::FormCreate(Sender);
+  FOldDir = HostString(GetCurrentDir());
+  // A sub-application directory that cannot be made current is no reason not to open.
+  const HostString subAppPath = CurSubAppPath();
+  SetCurrentDir(subAppPath.View());
+  const char* libraryFile = IsServerType99() ? "lurmScard.dll" : "lurmScard_old.dll";
+  FScardInvoker = std::make_unique<TLURMScardInvoker>(
+      HostString(std::string(CurSubAppPath().View()) + libraryFile));
+}
+
+void Tfrm_option::FormShow(TObject* Sender) {
+  Tfrm_CustomDlgEx::FormShow(Sender);
+  SetCaption("读卡器设置");
+  lbBusinessName->SetCaption("请选择读卡器");
+  LoadCurReader();
+}
+
+void Tfrm_option::FormDestroy(TObject* Sender) {
+  Tfrm_CustomDlgEx::FormDestroy(Sender);
+  // The library goes first: the directory it was loaded from stays current until then.
+  FScardInvoker.reset();
+  if (!FOldDir.Empty()) SetCurrentDir(FOldDir.View());
+}
+
+void Tfrm_option::LoadCurReader() {
+  FCurReader = GetCurReader();
+  LoadReaderList();
+}
+
+void Tfrm_option::LoadReaderList() {
+  // One zero-filled buffer per listing, released on every path by its owner.
+  auto buffer = std::make_unique<char[]>(kReaderListBufferSize);
+  int32_t code = 0;
+  std::string text;
+  try {
+    code = FScardInvoker->SCListReaders(buffer.get());
+    // All of the buffer, NULs included; never more than the dialog owns.
+    text.assign(buffer.get(), kReaderListBufferSize);
+  } catch (const std::exception&) {
+    ShowHostMsg(kMsgListingFailed);
+    code = 0;
+    text.clear();
+  }
+
+  if (code == 0) {
+    ListBox->SetText(ReplaceAll(Trim(text), std::string_view("\0", 1), "\r\n", false));
+  } else {
+    const std::string logText = kListErrorLogText + std::to_string(static_cast<uint32_t>(code));
+    Error("1", logText.c_str());
+    ShowReaderError(code, *FScardInvoker);
+  }
+
+  if (!FCurReader.Empty()) ListBox->SetItemIndex(ListBox->IndexOf(std::string(FCurReader.View())));
+}
+
+int Tfrm_option::SelectedOrSingleLine() {
+  if (ListBox->ItemIndex() == -1 && ListBox->Count() == 1) ListBox->SetItemIndex(0);
+  return ListBox->ItemIndex();
+}
+
+void Tfrm_option::btn_readerClick(TObject*) {
+  const int index = SelectedOrSingleLine();
+  if (index == -1) {
+    ShowHostMsg(kMsgSelectNoReader);
+    return;
+  }
+  // Selecting stores the name only; the reader itself is not contacted.
+  const HostString name(ListBox->Line(index));
+  SetParamStr(GetCurSubAppVo(), HostString(kParamCurReader), name);
+  WriteUserConfig(HostString("NuvReader"), HostString("nuvreader"), name);
+  FCurReader = name;
+  ShowHostMsg(kMsgReaderStored, name.View());
+}
+
+void Tfrm_option::btn_connectClick(TObject*) {
+  const int index = SelectedOrSingleLine();
+  if (index == -1) {
+    ShowHostMsg(kMsgTestNoReader);
+    return;
+  }
+  // The selected line is tested, not the stored current reader.
+  const std::string name = ListBox->Line(index);
+  char area[kConnectAreaSize] = {};
+  const int32_t code = FScardInvoker->SCConnectReader(name.c_str(), area);
+  // Once the connect call has returned, the disconnect follows the outcome message in
+  // every case, also when showing the outcome fails.
+  try {
+    if (code == 0) {
+      ShowHostMsg(kMsgReaderConnected);
+    } else {
+      ShowReaderError(code, *FScardInvoker);
+    }
+  } catch (...) {
+    try {
+      FScardInvoker->SCDisConnectReader();
+    } catch (const std::exception&) {
+      // The outcome's own failure is the one the operator is told about.
+    }
+    throw;
+  }
+  FScardInvoker->SCDisConnectReader();
+}
+
+void Tfrm_option::sBtnCloseClick(TObject*) { Close(); }
+
+void Tfrm_option::WriteUserConfig(const HostString& Section, const HostString& Ident,
+                                  const HostString& Value) {
+  const std::string file = std::string(CurSubAppPath().View()) + kUserConfigFile;
+  WriteIniString(file, Section.View(), Ident.View(), Value.View());
+}

@@ -1,0 +1,219 @@
+// Drives the reader settings dialog the way an operator does: through its real
+// windows, from a second thread, with the standard window messages.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "Driver.h"
+
+namespace {
+
+std::wstring Wide(const std::string& ansi) {
+  if (ansi.empty()) return {};
+  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring w(n, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), w.data(), n);
+  return w;
+}
+
+std::string Ansi(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string a(n, '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), a.data(), n, nullptr, nullptr);
+  return a;
+}
+
+std::wstring WindowTextOf(HWND w) {
+  wchar_t buf[1024];
+  // WM_GETTEXT through SendMessageTimeout: a hung dialog must not hang the driver.
+  DWORD_PTR got = 0;
+  if (!SendMessageTimeoutW(w, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG,
+                           5000, &got))
+    return {};
+  return std::wstring(buf, got);
+}
+
+std::wstring ClassOf(HWND w) {
+  wchar_t buf[256];
+  int n = GetClassNameW(w, buf, 256);
+  return std::wstring(buf, n > 0 ? n : 0);
+}
+
+struct TFind {
+  std::wstring Class;
+  std::wstring Text;
+  HWND Found = nullptr;
+};
+
+BOOL CALLBACK FindChild(HWND w, LPARAM p) {
+  auto* f = reinterpret_cast<TFind*>(p);
+  if (!IsWindowVisible(w)) return TRUE;
+  const bool classOk = f->Class.empty() || _wcsicmp(ClassOf(w).c_str(), f->Class.c_str()) == 0;
+  const bool textOk = f->Text.empty() || WindowTextOf(w) == f->Text;
+  if (classOk && textOk) {
+    f->Found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+class TWin32Driver : public TDialogDriver {
+ public:
+  explicit TWin32Driver(HWND dialog) : FDialog(dialog) {}
+
+  std::string Caption() override { return Ansi(WindowTextOf(FDialog)); }
+
+  std::vector<std::string> Lines() override {
+    std::vector<std::string> lines;
+    HWND list = List();
+    if (list == nullptr) return lines;
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+      const LRESULT len = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+      std::wstring text(len > 0 ? len : 0, L'\0');
+      std::vector<wchar_t> buf(len + 1);
+      SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buf.data()));
+      lines.push_back(Ansi(std::wstring(buf.data(), len > 0 ? len : 0)));
+    }
+    return lines;
+  }
+
+  int Selected() override {
+    HWND list = List();
+    return list == nullptr ? -1 : static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0));
+  }
+
+  bool Select(int index) override {
+    HWND list = List();
+    if (list == nullptr) return false;
+    // A mouse click on the line, as the operator makes it.
+    RECT r{};
+    if (SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)) == LB_ERR) return false;
+    SendMessageW(list, LB_SETTOPINDEX, index, 0);
+    SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(list, WM_LBUTTONUP, 0, at);
+    return Selected() == index;
+  }
+
+  bool Press(const std::string& caption) override {
+    TFind f{L"", Wide(caption)};
+    EnumChildWindows(FDialog, FindChild, reinterpret_cast<LPARAM>(&f));
+    if (f.Found == nullptr) return false;
+    // Sent, not posted: the handler has run (and shown its message) when this returns.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(f.Found, BM_CLICK, 0, 0, SMTO_NORMAL, 30000, &ignored);
+    return true;
+  }
+
+  void CloseBox() override {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(FDialog, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, 30000, &ignored);
+  }
+
+  void Key(int virtualKey, bool shift, bool ctrl, bool alt) override {
+    // The modifiers are held down in the keyboard state the dialog reads, then the key
+    // arrives at the dialog window itself.
+    DWORD_PTR ignored = 0;
+    std::vector<INPUT> down;
+    auto press = [&](WORD vk, bool up) {
+      INPUT in{};
+      in.type = INPUT_KEYBOARD;
+      in.ki.wVk = vk;
+      in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+      down.push_back(in);
+    };
+    (void)alt;
+    if (shift) press(VK_SHIFT, false);
+    if (ctrl) press(VK_CONTROL, false);
+    if (!down.empty()) SendInput(static_cast<UINT>(down.size()), down.data(), sizeof(INPUT));
+    SendMessageTimeoutW(FDialog, WM_KEYDOWN, virtualKey, 1, SMTO_NORMAL, 30000, &ignored);
+    SendMessageTimeoutW(FDialog, WM_KEYUP, virtualKey, 0xC0000001, SMTO_NORMAL, 30000, &ignored);
+    down.clear();
+    if (ctrl) press(VK_CONTROL, true);
+    if (shift) press(VK_SHIFT, true);
+    if (!down.empty()) SendInput(static_cast<UINT>(down.size()), down.data(), sizeof(INPUT));
+  }
+
+  void SkinRefresh() override {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(FDialog, 0x517, 0, 0, SMTO_NORMAL, 30000, &ignored);
+  }
+
+  bool Screenshot(const std::string& path) override { return SaveWindowImage(FDialog, path); }
+
+  bool Closed() override { return !IsWindow(FDialog); }
+
+ private:
+  HWND List() {
+    TFind f{L"ListBox", L""};
+    EnumChildWindows(FDialog, FindChild, reinterpret_cast<LPARAM>(&f));
+    return f.Found;
+  }
+
+  HWND FDialog;
+};
+
+}  // namespace
+
+bool SaveWindowImage(HWND window, const std::string& path) {
+  // The window as it is on the screen, frame included: copied from the screen, so
+  // that child windows are drawn as the operator sees them.
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  RECT r{};
+  if (!GetWindowRect(window, &r)) return false;
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = h;  // bottom-up, as BMP files store rows
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (dib != nullptr) {
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    SelectObject(mem, old);
+    const DWORD stride = ((w * 3 + 3) / 4) * 4;
+    BITMAPFILEHEADER fh{};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(fh) + sizeof(bi.bmiHeader);
+    fh.bfSize = fh.bfOffBits + stride * h;
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+      ok = std::fwrite(&fh, sizeof(fh), 1, f) == 1 &&
+           std::fwrite(&bi.bmiHeader, sizeof(bi.bmiHeader), 1, f) == 1 &&
+           std::fwrite(bits, stride * h, 1, f) == 1;
+      ok = std::fclose(f) == 0 && ok;
+    }
+    DeleteObject(dib);
+  }
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+HWND WaitForDialog(const wchar_t* className, int timeoutMs) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < until) {
+    HWND w = FindWindowW(className, nullptr);
+    if (w != nullptr && IsWindowVisible(w)) return w;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return nullptr;
+}
+
+std::unique_ptr<TDialogDriver> MakeWin32Driver(HWND dialog) {
+  return std::make_unique<TWin32Driver>(dialog);
+}

@@ -1,0 +1,101 @@
+// The host simulator natively: the module's code is linked in and its dialog lives in the
+// in-memory toolkit, driven by the same scripts through the toolkit's user operations.
+#include <iconv.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "Host.h"
+#include "HostSim.h"
+#include "host/entry/LibraryEntry.h"
+#include "platform/Window.h"
+#include "settings/f_option.h"
+#include "toolkit/UserInput.h"
+
+namespace {
+
+class THeadlessDriver : public TDialogDriver {
+ public:
+  explicit THeadlessDriver(Tfrm_option& dialog) : FDialog(dialog) {}
+
+  std::string Caption() override { return FDialog.Caption(); }
+  std::vector<std::string> Lines() override { return FDialog.ListBox->Lines(); }
+  int Selected() override { return FDialog.ListBox->ItemIndex(); }
+  bool Select(int index) override {
+    if (index < 0 || index >= FDialog.ListBox->Count()) return false;
+    UserSelectLine(*FDialog.ListBox, index);
+    return FDialog.ListBox->ItemIndex() == index;
+  }
+  bool Press(const std::string& caption) override {
+    for (TModalSpeedButton* b : {FDialog.btn_reader, FDialog.btn_connect, FDialog.sBtnClose}) {
+      if (b->Caption() == caption && b->Showing()) {
+        UserClick(*b);
+        return true;
+      }
+    }
+    return false;
+  }
+  void CloseBox() override { UserCloseBox(FDialog); }
+  void Key(int virtualKey, bool shift, bool ctrl, bool alt) override {
+    TShiftState state = (shift ? ssShift : 0) | (ctrl ? ssCtrl : 0) | (alt ? ssAlt : 0);
+    UserKeyDown(FDialog, static_cast<uint16_t>(virtualKey), state);
+  }
+  void SkinRefresh() override { UserSendMessage(FDialog, 0x517, 0, 0); }
+  bool Screenshot(const std::string&) override { return false; }
+  bool Closed() override { return !FDialog.Modal(); }
+
+ private:
+  Tfrm_option& FDialog;
+};
+
+}  // namespace
+
+std::string Utf8ToAnsi(const std::string& utf8) {
+  iconv_t cd = iconv_open("CP936", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+  std::string out(utf8.size() * 2 + 16, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* o = out.data();
+  size_t outLeft = out.size();
+  const size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
+  iconv_close(cd);
+  if (r == static_cast<size_t>(-1)) return utf8;
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* script,
+               const TTranscriptSource& transcript, std::vector<std::string>& failures) {
+  // The host's main frame, in the in-process window registry, counting help requests.
+  int helpRequests = 0;
+  std::unique_ptr<TMessageWindow> mainFrame;
+  if (options.MainFrame) {
+    mainFrame = std::make_unique<TMessageWindow>("Tfrm_MainFrame", [&](uint32_t msg, uintptr_t, intptr_t) {
+      if (msg == 0x510) ++helpRequests;
+      return intptr_t{0};
+    });
+  }
+  TTranscriptSource events = transcript;
+  events.HelpRequests = [&] { return helpRequests; };
+  bool appeared = script == nullptr;
+  if (script != nullptr) {
+    Application->ModalDriver = [&](TCustomForm& form) {
+      auto* dialog = dynamic_cast<Tfrm_option*>(&form);
+      if (dialog == nullptr) return;
+      appeared = true;
+      THeadlessDriver driver(*dialog);
+      if (!options.Screenshot.empty())
+        std::fprintf(stderr, "modhost: no screenshot without windows; %s not written\n", options.Screenshot.c_str());
+      RunScript(*script, driver, events, failures);
+      if (!driver.Closed()) {
+        failures.push_back("the dialog is still open at the end of the script");
+        driver.CloseBox();
+      }
+    };
+  }
+  ShowFrmOption(1, 0, 0);
+  Application->ModalDriver = nullptr;
+  if (!appeared) failures.push_back("the dialog did not appear");
+  return appeared;
+}

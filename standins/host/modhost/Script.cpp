@@ -1,0 +1,232 @@
+#include "Script.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+const char* const kCommands[] = {
+    "select",         "press",       "close-box",     "key",         "skin-refresh",
+    "screenshot",     "wait",        "expect-caption", "expect-lines", "expect-selected",
+    "expect-message", "expect-text", "expect-no-message", "expect-log", "expect-call",
+    "expect-help",
+};
+
+std::vector<std::string> SplitArgs(const std::string& line, int number) {
+  std::vector<std::string> args;
+  size_t i = 0;
+  while (i < line.size()) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++i;
+      continue;
+    }
+    if (c == '#') break;
+    std::string arg;
+    if (c == '"') {
+      ++i;
+      bool closed = false;
+      while (i < line.size()) {
+        char ch = line[i++];
+        if (ch == '"') {
+          closed = true;
+          break;
+        }
+        // A backslash escapes only a quote or a backslash, so that the trail bytes of
+        // double-byte characters (which may be 0x5C) pass through unchanged.
+        if (ch == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) ch = line[i++];
+        arg += ch;
+      }
+      if (!closed) throw std::runtime_error("line " + std::to_string(number) + ": unterminated quote");
+    } else {
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') arg += line[i++];
+    }
+    args.push_back(arg);
+  }
+  return args;
+}
+
+bool ParseInt(const std::string& text, long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  value = std::strtol(text.c_str(), &end, 10);
+  return *end == '\0';
+}
+
+std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+
+std::string Join(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + Quote(items[i]);
+  return out + "]";
+}
+
+class TRunner {
+ public:
+  TRunner(TDialogDriver& driver, const TTranscriptSource& transcript,
+          std::vector<std::string>& failures)
+      : FDriver(driver), FTranscript(transcript), FFailures(failures) {}
+
+  void Run(const TScriptLine& line) {
+    FLine = &line;
+    const auto& a = line.Args;
+    const std::string& c = line.Command;
+    if (c == "select") {
+      long index = -1;
+      if (a.size() != 1) return Fail("select takes one line index or line text");
+      if (!ParseInt(a[0], index)) {
+        const auto lines = FDriver.Lines();
+        for (size_t i = 0; i < lines.size() && index < 0; ++i)
+          if (lines[i] == a[0]) index = static_cast<long>(i);
+        if (index < 0) return Fail("no list line " + Quote(a[0]));
+      }
+      if (!FDriver.Select(static_cast<int>(index))) Fail("could not select line " + a[0]);
+    } else if (c == "press") {
+      if (a.size() != 1) return Fail("press takes one caption");
+      if (!FDriver.Press(a[0])) Fail("no button " + Quote(a[0]));
+    } else if (c == "close-box") {
+      FDriver.CloseBox();
+    } else if (c == "key") {
+      if (a.empty() || a[0].size() < 2 || (a[0][0] != 'F' && a[0][0] != 'f'))
+        return Fail("key takes a function key such as F1");
+      long n = 0;
+      if (!ParseInt(a[0].substr(1), n) || n < 1 || n > 24) return Fail("bad key " + a[0]);
+      bool shift = false, ctrl = false, alt = false;
+      for (size_t i = 1; i < a.size(); ++i) {
+        if (a[i] == "shift") shift = true;
+        else if (a[i] == "ctrl") ctrl = true;
+        else if (a[i] == "alt") alt = true;
+        else return Fail("bad key modifier " + a[i]);
+      }
+      FDriver.Key(0x70 + static_cast<int>(n) - 1, shift, ctrl, alt);
+    } else if (c == "skin-refresh") {
+      FDriver.SkinRefresh();
+    } else if (c == "screenshot") {
+      if (a.size() != 1) return Fail("screenshot takes a file name");
+      if (!FDriver.Screenshot(a[0])) Fail("could not save screenshot " + a[0]);
+    } else if (c == "wait") {
+      long ms = 0;
+      if (a.size() != 1 || !ParseInt(a[0], ms) || ms < 0 || ms > 60000) return Fail("wait takes 0..60000 ms");
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    } else if (c == "expect-caption") {
+      if (a.size() != 1) return Fail("expect-caption takes one text");
+      const std::string got = FDriver.Caption();
+      if (got != a[0]) Fail("caption is " + Quote(got) + ", expected " + Quote(a[0]));
+    } else if (c == "expect-lines") {
+      const auto got = FDriver.Lines();
+      if (got != a) Fail("list lines are " + Join(got) + ", expected " + Join(a));
+    } else if (c == "expect-selected") {
+      long want = -1;
+      if (a.size() != 1 || (a[0] != "none" && !ParseInt(a[0], want)))
+        return Fail("expect-selected takes a line index or none");
+      const int got = FDriver.Selected();
+      if (got != want) Fail("selected line is " + std::to_string(got) + ", expected " + a[0]);
+    } else if (c == "expect-message" || c == "expect-text") {
+      if (a.empty() || a.size() > 2) return Fail(c + " takes one or two arguments");
+      const TTranscriptEvent* e = NextMessage();
+      if (e == nullptr) return Fail("no host message was shown, expected " + a[0]);
+      if (c == "expect-text") {
+        if (e->Text.find(a[0]) == std::string::npos)
+          Fail("message text is " + Quote(e->Text) + ", expected it to contain " + Quote(a[0]));
+        return;
+      }
+      long id = 0;
+      if (!ParseInt(a[0], id)) return Fail("bad message id " + a[0]);
+      if (e->MessageId != id)
+        return Fail("message " + std::to_string(e->MessageId) + " " + Quote(e->Text) + " was shown, expected " + a[0]);
+      if (a.size() == 2 && e->Param != a[1])
+        Fail("message parameter is " + Quote(e->Param) + ", expected " + Quote(a[1]));
+    } else if (c == "expect-no-message") {
+      if (const TTranscriptEvent* e = NextMessage())
+        Fail("unexpected host message " + std::to_string(e->MessageId) + " " + Quote(e->Text));
+    } else if (c == "expect-log" || c == "expect-call") {
+      if (a.size() != 1) return Fail(c + " takes one text");
+      const auto kind = c == "expect-log" ? TTranscriptEvent::kLog : TTranscriptEvent::kReaderCall;
+      if (!FindSince(kind, a[0])) Fail("no " + std::string(c == "expect-log" ? "log line" : "reader call") + " containing " + Quote(a[0]));
+    } else if (c == "expect-help") {
+      long want = 0;
+      if (a.size() != 1 || !ParseInt(a[0], want)) return Fail("expect-help takes a count");
+      const int got = FTranscript.HelpRequests ? FTranscript.HelpRequests() : 0;
+      if (got != want) Fail(std::to_string(got) + " help requests reached the main frame, expected " + a[0]);
+    }
+  }
+
+ private:
+  void Fail(const std::string& what) {
+    FFailures.push_back("line " + std::to_string(FLine->Number) + ": " + FLine->Command + ": " + what);
+  }
+
+  // Messages are consumed in order; each expectation looks at the next one.
+  const TTranscriptEvent* NextMessage() {
+    FEvents = FTranscript.Events();
+    while (FNextMessage < FEvents.size()) {
+      const TTranscriptEvent& e = FEvents[FNextMessage++];
+      if (e.Kind == TTranscriptEvent::kMessage) return &e;
+    }
+    return nullptr;
+  }
+
+  bool FindSince(TTranscriptEvent::TKind kind, const std::string& text) {
+    FEvents = FTranscript.Events();
+    size_t& from = kind == TTranscriptEvent::kLog ? FNextLog : FNextCall;
+    for (size_t i = from; i < FEvents.size(); ++i) {
+      if (FEvents[i].Kind == kind && FEvents[i].Text.find(text) != std::string::npos) {
+        from = i + 1;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  TDialogDriver& FDriver;
+  const TTranscriptSource& FTranscript;
+  std::vector<std::string>& FFailures;
+  const TScriptLine* FLine = nullptr;
+  std::vector<TTranscriptEvent> FEvents;
+  size_t FNextMessage = 0;
+  size_t FNextLog = 0;
+  size_t FNextCall = 0;
+};
+
+}  // namespace
+
+std::vector<TScriptLine> ParseScript(const std::string& text) {
+  std::vector<TScriptLine> script;
+  size_t start = 0;
+  int number = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    ++number;
+    auto args = SplitArgs(text.substr(start, end - start), number);
+    start = end + 1;
+    if (args.empty()) continue;
+    TScriptLine line{number, args[0], {args.begin() + 1, args.end()}};
+    bool known = false;
+    for (const char* c : kCommands) known = known || line.Command == c;
+    if (!known) throw std::runtime_error("line " + std::to_string(number) + ": unknown command " + line.Command);
+    script.push_back(std::move(line));
+  }
+  return script;
+}
+
+bool RunScript(const std::vector<TScriptLine>& script, TDialogDriver& driver,
+               const TTranscriptSource& transcript, std::vector<std::string>& failures) {
+  const size_t before = failures.size();
+  TRunner runner(driver, transcript, failures);
+  static const std::string kNeedsDialog[] = {"select", "press", "close-box", "key", "skin-refresh",
+                                            "screenshot", "expect-caption", "expect-lines",
+                                            "expect-selected"};
+  for (const TScriptLine& line : script) {
+    bool needsDialog = false;
+    for (const auto& c : kNeedsDialog) needsDialog = needsDialog || line.Command == c;
+    if (needsDialog && driver.Closed()) {
+      failures.push_back("line " + std::to_string(line.Number) + ": " + line.Command +
+                         ": the dialog has already closed");
+      break;
+    }
+    runner.Run(line);
+  }
+  return failures.size() == before;
+}

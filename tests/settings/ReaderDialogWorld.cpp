@@ -1,0 +1,172 @@
+#include "ReaderDialogWorld.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "HostSim.h"
+#include "host/entry/LibraryEntry.h"
+#include "platform/Profile.h"
+#include "toolkit/Forms.h"
+#include "toolkit/UserInput.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Test programs start in the build's bin folder, where the built libraries are; the
+// dialog changes the current directory later, so it is taken once, at start-up.
+const fs::path kBinDir = fs::current_path();
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  ASSERT_TRUE(out.good()) << path;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string After(const std::string& line, const std::string& key, const std::string& until) {
+  size_t at = line.find(key);
+  if (at == std::string::npos) return {};
+  at += key.size();
+  size_t end = until.empty() ? std::string::npos : line.find(until, at);
+  return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+bool IsReaderCall(const std::string& line) { return line.rfind("SC", 0) == 0; }
+
+}  // namespace
+
+TReaderDialogWorld::TReaderDialogWorld() {
+  static std::atomic<int> counter{0};
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  FRoot = fs::temp_directory_path() /
+          ("rs-dialog-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  FProfile = FRoot / "host";
+  FSubApp = FProfile / "subapp";
+  fs::create_directories(FSubApp);
+  fs::copy_file(kBinDir / "host-profile" / "Messages.txt", FProfile / "Messages.txt");
+}
+
+TReaderDialogWorld::~TReaderDialogWorld() {
+  HostSim_Close();
+  std::error_code ignored;
+  fs::permissions(FSubApp, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(FRoot, ignored);
+}
+
+void TReaderDialogWorld::InstallReader(const std::string& fileName,
+                                       const std::vector<std::string>& config,
+                                       const std::string& variant) {
+  fs::copy_file(kBinDir / variant, FSubApp / fileName, fs::copy_options::overwrite_existing);
+  std::string text;
+  for (const std::string& line : config) text += line + "\n";
+  text += "trace=" + (FProfile / "transcript.txt").string() + "\n";
+  WriteFile(FSubApp / (fileName + ".sim.ini"), text);
+}
+
+void TReaderDialogWorld::WriteSubAppFile(const std::string& fileName, const std::string& bytes) {
+  WriteFile(FSubApp / fileName, bytes);
+}
+
+void TReaderDialogWorld::AddParam(const std::string& name, const std::string& value) {
+  FParams.emplace_back(name, value);
+}
+
+void TReaderDialogWorld::Open() {
+  std::string ini =
+      "[Host]\nMode=record\nTranscript=transcript.txt\nLog=host.log\n"
+      "[SubApp]\nPath=subapp\nCode=YB01\nFuncCode=YB0105\n";
+  WriteFile(FProfile / "Host.ini", ini);
+  ASSERT_EQ(HostSim_Open(FProfile.string().c_str()), 1) << HostSim_LastError();
+  for (const auto& [name, value] : FParams) HostSim_AddParam(name.c_str(), 0, value.c_str(), nullptr);
+}
+
+void TReaderDialogWorld::Run(const std::function<void(Tfrm_option&)>& driver) {
+  bool ran = false;
+  Application->OnException = [this](TObject*, const std::string& message) {
+    FErrors.push_back(message);
+  };
+  Application->ModalDriver = [&](TCustomForm& form) {
+    auto* dialog = dynamic_cast<Tfrm_option*>(&form);
+    if (dialog == nullptr) return;
+    ran = true;
+    driver(*dialog);
+    // A driver that forgot to close must not leave the test waiting.
+    if (dialog->Modal()) UserCloseBox(*dialog);
+  };
+  ShowFrmOption(0, 0, 0);
+  Application->ModalDriver = nullptr;
+  Application->OnException = nullptr;
+  EXPECT_TRUE(ran) << "the dialog never entered its modal loop";
+}
+
+std::vector<std::string> TReaderDialogWorld::TranscriptLines() const {
+  return SplitLines(ReadFile(FProfile / "transcript.txt"));
+}
+
+std::vector<TShownMessage> TReaderDialogWorld::Messages() const {
+  std::vector<TShownMessage> shown;
+  for (const std::string& line : TranscriptLines()) {
+    if (line.rfind("InforMsg ", 0) == 0)
+      shown.push_back({std::atoi(line.c_str() + 9), After(line, " param=", " text=")});
+    else if (line.rfind("InfoMsgBox ", 0) == 0)
+      shown.push_back({0, After(line, " text=", "")});
+  }
+  return shown;
+}
+
+std::vector<std::string> TReaderDialogWorld::Calls() const {
+  std::vector<std::string> calls;
+  for (const std::string& line : TranscriptLines())
+    if (IsReaderCall(line)) calls.push_back(line);
+  return calls;
+}
+
+std::vector<std::string> TReaderDialogWorld::Events() const {
+  std::vector<std::string> events;
+  for (const std::string& line : TranscriptLines()) {
+    if (IsReaderCall(line)) events.push_back(line);
+    else if (line.rfind("InforMsg ", 0) == 0) events.push_back("msg " + std::to_string(std::atoi(line.c_str() + 9)));
+    else if (line.rfind("InfoMsgBox ", 0) == 0) events.push_back("msgbox");
+  }
+  return events;
+}
+
+std::vector<std::string> TReaderDialogWorld::LogLines() const {
+  return SplitLines(ReadFile(FProfile / "host.log"));
+}
+
+std::string TReaderDialogWorld::Param() const {
+  HostStr text = nullptr;
+  if (!HostSim_GetParamText("Global_nuvreader", &text)) return "(none)";
+  std::string value(text == nullptr ? "" : text, HostStrLength(text));
+  HostStrRelease(text);
+  return value;
+}
+
+int TReaderDialogWorld::ParamCount() const { return HostSim_ParamCount(); }
+
+std::string TReaderDialogWorld::StoredReader() const {
+  return ReadIniString((FSubApp / "UserConfig.ini").string(), "NuvReader", "nuvreader", "(none)");
+}
