@@ -45,8 +45,9 @@ class TMessageWindow {
 
   TWindowHandle Handle() const { return FHandle; }
 
+  struct TState;  // the backend's
+
  private:
-  struct TState;
   TState* FState = nullptr;
   TWindowHandle FHandle = 0;
 };

@@ -104,6 +104,8 @@ class TComponent : public TObject {
 
  protected:
   ~TComponent() override;
+  // Frees every owned component, the last created first.
+  void DestroyComponents();
 
  private:
   void InsertComponent(TComponent* c) { FComponents.push_back(c); }

@@ -63,7 +63,7 @@ class TControl : public TComponent {
   TColor EffectiveColor() const;
 
   // The control's own font. Changing it turns ParentFont off.
-  TFont& Font() { return FFont; }
+  TFont& Font();
   const TFont& Font() const { return FFont; }
   bool ParentFont() const { return FParentFont; }
   void SetParentFont(bool parentFont);
@@ -116,6 +116,7 @@ class TControl : public TComponent {
   bool FTabStop = false;
   uintptr_t FHandle = 0;
   friend class TWinControl;
+  friend class TCustomForm;
 };
 
 // A control that holds other controls.
