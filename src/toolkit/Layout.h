@@ -38,36 +38,36 @@ struct TLayoutItem {
                                   // TXPTolvikEdit, TXPTolvikListBox, TXPTolvikGroupBox,
                                   // TModalSpeedButton
   const char* Parent = nullptr;   // a new control's parent control; null = the form
-  std::optional<int> Left, Top, Width, Height;  // the form: Width/Height = client area
-  std::optional<TAlign> Align;
+  std::optional<int> Left{}, Top{}, Width{}, Height{};  // the form: Width/Height = client area
+  std::optional<TAlign> Align{};
   const char* Caption = nullptr;  // null = unchanged
-  std::optional<TColor> Color;    // an own colour (ParentColor off)
-  std::optional<bool> ParentColor;
-  std::optional<TFontSpec> Font;  // an own font (ParentFont off)
-  std::optional<bool> Visible, Enabled, Transparent;
-  std::optional<int> TabOrder;
-  std::optional<bool> TabStop;
+  std::optional<TColor> Color{};    // an own colour (ParentColor off)
+  std::optional<bool> ParentColor{};
+  std::optional<TFontSpec> Font{};  // an own font (ParentFont off)
+  std::optional<bool> Visible{}, Enabled{}, Transparent{};
+  std::optional<int> TabOrder{};
+  std::optional<bool> TabStop{};
   // TPanel
-  std::optional<TBevelCut> BevelOuter;
+  std::optional<TBevelCut> BevelOuter{};
   // TBevel
-  std::optional<TBevelShape> BevelShape;
+  std::optional<TBevelShape> BevelShape{};
   // TShape
-  std::optional<TColor> PenColor;
-  std::optional<TPenStyle> PenStyle;
-  std::optional<TColor> BrushColor;
+  std::optional<TColor> PenColor{};
+  std::optional<TPenStyle> PenStyle{};
+  std::optional<TColor> BrushColor{};
   // TXPTolvikListBox
-  std::optional<int> ItemHeight;
-  std::optional<TColor> UnfocusedBorderColor, SelectedBorderColor;
+  std::optional<int> ItemHeight{};
+  std::optional<TColor> UnfocusedBorderColor{}, SelectedBorderColor{};
   // TXPTolvikEdit, TXPTolvikListBox, the form
   const char* ImeName = nullptr;
-  std::optional<TImeMode> ImeMode;
+  std::optional<TImeMode> ImeMode{};
   // TXPTolvikGroupBox
-  std::optional<bool> Ctl3D, ParentCtl3D;
+  std::optional<bool> Ctl3D{}, ParentCtl3D{};
   // TModalSpeedButton
-  std::optional<int> ModalResult;
+  std::optional<int> ModalResult{};
   // the form
-  std::optional<TFormBorderStyle> BorderStyle;
-  std::optional<uint8_t> BorderIcons;
-  std::optional<TPosition> Position;
-  std::optional<bool> KeyPreview;
+  std::optional<TFormBorderStyle> BorderStyle{};
+  std::optional<uint8_t> BorderIcons{};
+  std::optional<TPosition> Position{};
+  std::optional<bool> KeyPreview{};
 };
