@@ -172,5 +172,5 @@ void Tfrm_option::sBtnCloseClick(TObject*) { Close(); }
 void Tfrm_option::WriteUserConfig(const HostString& Section, const HostString& Ident,
                                   const HostString& Value) {
   const std::string file = std::string(CurSubAppPath().View()) + kUserConfigFile;
-  WriteIniString(file, Section.View(), Ident.View(), Value.View());
+  IniWriteString(file, Section.View(), Ident.View(), Value.View());
 }

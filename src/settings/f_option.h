@@ -50,6 +50,9 @@ class Tfrm_option : public Tfrm_CustomDlgEx {
   const HostString& CurReader() const { return FCurReader; }
   TLURMScardInvoker* ScardInvoker() const { return FScardInvoker.get(); }
 
+ protected:
+  ~Tfrm_option() override = default;
+
  private:
   void LoadCurReader();
   void LoadReaderList();

@@ -168,5 +168,5 @@ std::string TReaderDialogWorld::Param() const {
 int TReaderDialogWorld::ParamCount() const { return HostSim_ParamCount(); }
 
 std::string TReaderDialogWorld::StoredReader() const {
-  return ReadIniString((FSubApp / "UserConfig.ini").string(), "NuvReader", "nuvreader", "(none)");
+  return IniReadString((FSubApp / "UserConfig.ini").string(), "NuvReader", "nuvreader", "(none)");
 }

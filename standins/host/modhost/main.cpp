@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
   HostString subAppPath;
   GetCurSubAppPath(subAppPath.Out());
   const std::string userConfig = std::string(subAppPath.View()) + "UserConfig.ini";
-  const std::string stored = ReadIniString(userConfig, "NuvReader", "nuvreader", "(none)");
+  const std::string stored = IniReadString(userConfig, "NuvReader", "nuvreader", "(none)");
   std::printf("Global_nuvreader=%s\n", hasParam ? std::string(param.View()).c_str() : "(none)");
   std::printf("UserConfig.ini [NuvReader] nuvreader=%s\n", stored.c_str());
 

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Checks the built module as the host loads it: a PE32 i386 DLL whose only export is
+# ShowFrmOption at ordinal 1, importing nothing but system DLLs, ModuleLib.dll and
+# logQuery.dll (no compiler runtime DLL beside it).
+#
+#   check_module_dll.sh OBJDUMP ReaderSettings.dll
+set -uo pipefail
+objdump=$1 dll=$2
+fail=0
+err() { echo "FAIL: $*"; fail=1; }
+
+dump=$("$objdump" -p "$dll") || { echo "FAIL: cannot read $dll"; exit 1; }
+
+grep -q '^architecture: i386' <<<"$("$objdump" -f "$dll")" || err "not an i386 image"
+grep -qE '^Magic[[:space:]]+010b[[:space:]]+\(PE32\)' <<<"$dump" || err "not a PE32 image"
+
+exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s+\[' || true)
+base=$(sed -nE 's/^Ordinal Base[[:space:]]+([0-9]+).*/\1/p' <<<"$dump" | head -1)
+if [[ $(wc -l <<<"$exports") -ne 1 ]] || ! grep -qE '\]\s+ShowFrmOption$' <<<"$exports"; then
+  err "exports are not exactly ShowFrmOption: $(tr '\n' ' ' <<<"$exports")"
+fi
+# The name's ordinal: its index in the name table plus the ordinal base.
+index=$(sed -nE 's/^\s*\[\s*([0-9]+)\]\s+ShowFrmOption$/\1/p' <<<"$exports")
+[[ -n $base && -n $index && $((base + index)) -eq 1 ]] || err "ShowFrmOption is not at ordinal 1 (base $base, index $index)"
+
+system_dlls=" kernel32.dll user32.dll gdi32.dll imm32.dll msvcrt.dll advapi32.dll comctl32.dll shell32.dll ole32.dll oleaut32.dll uxtheme.dll ws2_32.dll "
+imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$dump")
+for d in $imports; do
+  lower=${d,,}
+  case $lower in
+    modulelib.dll|logquery.dll) ;;
+    *) [[ $system_dlls == *" $lower "* ]] || err "imports $d, which is neither a system DLL nor a host library" ;;
+  esac
+done
+grep -qx 'ModuleLib.dll' <<<"$imports" || err "does not import ModuleLib.dll"
+grep -qx 'logQuery.dll' <<<"$imports" || err "does not import logQuery.dll"
+
+echo "exports: $(tr -s ' \t\n' ' ' <<<"$exports")"
+echo "imports: $(tr '\n' ' ' <<<"$imports")"
+((fail)) && exit 1
+echo "OK: $dll"
