@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
+#include <thread>
 #include <fstream>
 #include <sstream>
 

@@ -2,7 +2,7 @@
 // windows, from a second thread, with the standard window messages.
 #include <windows.h>
 
-#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <thread>
 
