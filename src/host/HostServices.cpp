@@ -1,0 +1,57 @@
+#include "host/HostServices.h"
+
+#include <algorithm>
+#include <cstring>
+
+TShortText MakeShortText(std::string_view text) {
+  TShortText shortText{};
+  size_t length = std::min<size_t>(text.size(), sizeof(shortText.Chars));
+  shortText.Length = static_cast<uint8_t>(length);
+  if (length > 0) std::memcpy(shortText.Chars, text.data(), length);
+  return shortText;
+}
+
+HostString AppPath() {
+  HostString result;
+  GetAppPath(result.Out());
+  return result;
+}
+
+HostString CurSubAppPath() {
+  HostString result;
+  GetCurSubAppPath(result.Out());
+  return result;
+}
+
+HostString CurSubAppCode() {
+  HostString result;
+  GetCurSubAppCode(result.Out());
+  return result;
+}
+
+HostString CurFuncCode() {
+  HostString result;
+  GetCurFuncCode(result.Out());
+  return result;
+}
+
+HostString UserConfigParam(const HostString& section, const HostString& key,
+                           const HostString& defaultValue) {
+  HostString result;
+  GetUserConfigParam(section.Get(), key.Get(), defaultValue.Get(), result.Out());
+  return result;
+}
+
+void ShowHostMsg(int32_t msgId, std::string_view param) {
+  TShortText shortText = MakeShortText(param);
+  InforMsg(msgId, &shortText, true);
+}
+
+HostString HostMsgText(int32_t msgId, std::string_view param) {
+  TShortText shortText = MakeShortText(param);
+  HostString result;
+  GetMsg(msgId, &shortText, true, result.Out());
+  return result;
+}
+
+void ShowHostText(const HostString& text) { InfoMsgBox(text.Get(), 0); }

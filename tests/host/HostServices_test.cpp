@@ -1,0 +1,175 @@
+// The host services as the module calls them (HostApi.h and the rs_host helpers), answered
+// by the stand-in host from a host profile folder.
+#include "host/HostServices.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "HostWorld.h"
+#include "host/HostApi.h"
+
+namespace {
+
+constexpr int32_t kMsgReaderStored = 70000527;
+constexpr int32_t kMsgErrorFormat = 70001008;
+
+const char* const kCatalogue =
+    "; test catalogue\r\n"
+    "70000527=读卡器 %s 已设置为当前读卡器。\r\n"
+    "70000530=读卡器连接测试成功。\r\n"
+    "70001008=读卡器操作失败，错误代码：%s，错误说明：%s\r\n";
+
+const char* const kHostIni =
+    "[Host]\n"
+    "AppHandle=0x1234\n"
+    "MainFrameHandle=0\n"
+    "[SubApp]\n"
+    "Path=subapp\n"
+    "Code=YB01\n"
+    "FuncCode=YB0105\n"
+    "[Skin]\n"
+    "ModuleBackColor=0x00112233\n"
+    "TopBarColor=$00445566\n"
+    "SysFontColor=255\n"
+    "SysFontSize=12\n"
+    "SysFontCharSet=134\n";
+
+const char* const kUserConfig = "[RunParameter]\nSysIME=中文 (简体) - 搜狗拼音输入法\n";
+
+class HostServicesTest : public ::testing::Test {
+ protected:
+  HostWorld FWorld{{{"Host.ini", kHostIni},
+                    {"Messages.txt", kCatalogue},
+                    {"UserConfig.ini", kUserConfig}}};
+  void SetUp() override { ASSERT_TRUE(FWorld.Opened()) << HostSim_LastError(); }
+  std::string Transcript() const { return FWorld.Read("transcript.txt"); }
+};
+
+// The host log line: "YYYY-MM-DD hh:mm:ss [category] text".
+void ExpectLogLine(const std::string& line, const std::string& categoryAndText) {
+  ASSERT_GT(line.size(), 20u) << line;
+  const std::string digits = "0123456789";
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18}) {
+    EXPECT_NE(digits.find(line[i]), std::string::npos) << "position " << i << " of " << line;
+  }
+  EXPECT_EQ(line.substr(4, 1) + line.substr(7, 1) + line.substr(10, 1) + line.substr(13, 1) +
+                line.substr(16, 1) + line.substr(19, 1),
+            "-- :: ");
+  EXPECT_EQ(line.substr(20), categoryAndText);
+}
+
+TEST_F(HostServicesTest, ErrorAppendsDatedLinesToTheHostLog) {
+  // Error is stdcall and imported by its plain name; a wrong convention or name would not
+  // link or would unbalance the stack here.
+  Error("1", "获取读卡器列表发生错误，错误编号：2148532270");
+  Error("1", "second\nline");
+  std::string log = FWorld.Read("host.log");
+  size_t firstEnd = log.find('\n');
+  ASSERT_NE(firstEnd, std::string::npos) << log;
+  ExpectLogLine(log.substr(0, firstEnd), "[1] 获取读卡器列表发生错误，错误编号：2148532270");
+  ExpectLogLine(log.substr(firstEnd + 1, log.size() - firstEnd - 2), "[1] second\\nline");
+  EXPECT_EQ(log.back(), '\n');
+}
+
+TEST_F(HostServicesTest, InforMsgIsRecordedWithItsParameterText) {
+  ShowHostMsg(kMsgReaderStored, "ACS ACR38U 0");
+  ShowHostMsg(70000530);
+  EXPECT_EQ(Transcript(),
+            "InforMsg 70000527 param=ACS ACR38U 0 text=读卡器 ACS ACR38U 0 已设置为当前读卡器。\n"
+            "InforMsg 70000530 param= text=读卡器连接测试成功。\n");
+}
+
+TEST_F(HostServicesTest, ParameterTextIsCutTo255Bytes) {
+  std::string longName(300, 'R');
+  ShowHostMsg(kMsgReaderStored, longName);
+  std::string cut(255, 'R');
+  EXPECT_EQ(Transcript(), "InforMsg 70000527 param=" + cut + " text=读卡器 " + cut +
+                              " 已设置为当前读卡器。\n");
+  EXPECT_EQ(MakeShortText(longName).Length, 255);
+  EXPECT_EQ(MakeShortText("读卡器").Length, 6);
+}
+
+TEST_F(HostServicesTest, GetMsgReturnsTheFormatUnfilled) {
+  HostString format = HostMsgText(kMsgErrorFormat);
+  EXPECT_EQ(format.View(), "读卡器操作失败，错误代码：%s，错误说明：%s");
+  EXPECT_EQ(Transcript(), "GetMsg 70001008 param=\n");
+}
+
+TEST_F(HostServicesTest, UnknownMessageIdIsShownAsSuch) {
+  ShowHostMsg(70009999);
+  EXPECT_EQ(Transcript(), "InforMsg 70009999 param= text=消息 70009999 不在消息目录中\n");
+}
+
+TEST_F(HostServicesTest, InfoMsgBoxRecordsTheBuiltTextOnOneLine) {
+  ShowHostText(HostString("代码：8010000A\r\n超时\\"));
+  EXPECT_EQ(Transcript(), "InfoMsgBox kind=0 text=代码：8010000A\\r\\n超时\\\\\n");
+}
+
+TEST_F(HostServicesTest, TextsComeFromTheProfile) {
+  const char sep = FWorld.Dir().find('\\') != std::string::npos ? '\\' : '/';
+  EXPECT_EQ(CurSubAppPath().View(), FWorld.Dir() + sep + "subapp" + sep);
+  EXPECT_EQ(AppPath().View(), FWorld.Dir() + sep);
+  EXPECT_EQ(CurSubAppCode().View(), "YB01");
+  EXPECT_EQ(CurFuncCode().View(), "YB0105");
+}
+
+TEST_F(HostServicesTest, SkinAndHandlesComeFromTheProfile) {
+  EXPECT_EQ(gclModuleBackColor(), 0x00112233u);
+  EXPECT_EQ(gclTopBarColor(), 0x00445566u);
+  EXPECT_EQ(gclSysFontColor(), 255u);
+  EXPECT_EQ(giSysFontSize(), 12);
+  EXPECT_EQ(giSysFontCharSet(), 134);
+  EXPECT_EQ(GetAppHandle(), 0x1234u);
+  EXPECT_EQ(GetMainFrameHandle(), 0u);
+  HostSim_SetHandles(0x88, 0x99);
+  EXPECT_EQ(GetAppHandle(), 0x88u);
+  EXPECT_EQ(GetMainFrameHandle(), 0x99u);
+}
+
+TEST_F(HostServicesTest, HostObjectsAreStableReferences) {
+  void* user = GetUserInfoVO();
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ(GetUserInfoVO(), user);
+  EXPECT_NE(GetCompanyInfoVO(), nullptr);
+  EXPECT_NE(GetCompanyInfoVO(), user);
+  EXPECT_NE(GetCurSubAppInfo(), nullptr);
+  EXPECT_NE(GetCurSubAppVo(), nullptr);
+}
+
+TEST_F(HostServicesTest, UserConfigOrDefault) {
+  struct Case {
+    const char* name;
+    const char* section;
+    const char* key;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"configured value", "RunParameter", "SysIME", "中文 (简体) - 搜狗拼音输入法"},
+      {"names ignore letter case", "runparameter", "SYSIME", "中文 (简体) - 搜狗拼音输入法"},
+      {"missing key gives the default", "RunParameter", "Other", "default"},
+      {"missing section gives the default", "Nothing", "SysIME", "default"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(UserConfigParam(c.section, c.key, "default").View(), c.want);
+  }
+}
+
+TEST_F(HostServicesTest, StringsCrossTheBoundaryBothWays) {
+  // The module's string in *result is released by the host, which writes its own; the
+  // module then releases the host's. Both come from the shared allocator.
+  HostStr slot = HostStrNew("module text", 11);
+  GetCurSubAppCode(&slot);
+  ASSERT_NE(slot, nullptr);
+  EXPECT_EQ(std::string(slot, HostStrLength(slot)), "YB01");
+  HostStrRelease(slot);
+
+  // The default handed back shares the caller's block with one more reference.
+  HostString fallback("fallback");
+  HostString got = UserConfigParam("Nothing", "Nothing", fallback);
+  EXPECT_EQ(got.Get(), fallback.Get());
+  EXPECT_EQ(HostStrHeaderOf(fallback.Get())->RefCount, 2);
+}
+
+}  // namespace
