@@ -25,6 +25,10 @@
 // - A UTF-8 byte-order mark at the start of the file is skipped (values are not
 //   converted from UTF-8).
 //
+// Where Wine's GetPrivateProfileStringA reads otherwise (checked by the tests): it
+// drops trailing blanks and a pair of quotes from the default as well, and it keeps
+// a line without "=" as a key without value that hides a later key of that name.
+//
 // Writing adds or replaces one key and leaves every other byte of the file as it was.
 // A replaced key keeps its line, its spelling and its spacing; only the value bytes
 // change. A new key goes after the last non-blank line of the first section of that
