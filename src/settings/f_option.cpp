@@ -132,7 +132,7 @@ void Tfrm_option::btn_readerClick(TObject*) {
   }
   // Selecting stores the name only; the reader itself is not contacted.
   const HostString name(ListBox->Line(index));
-  SetParamStr(GetCurSubAppVo(), HostString(kParamCurReader), name);
+  SetParamStr(GetCurSubAppVo(), kParamCurReader, name);
   WriteUserConfig(HostString("NuvReader"), HostString("nuvreader"), name);
   FCurReader = name;
   ShowHostMsg(kMsgReaderStored, name.View());
