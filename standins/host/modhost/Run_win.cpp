@@ -62,7 +62,8 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
     failures.push_back("cannot load " + options.Module + " (error " + std::to_string(GetLastError()) + ")");
     return false;
   }
-  auto show = reinterpret_cast<ShowFrmOptionFn>(GetProcAddress(module, "ShowFrmOption"));
+  auto show = reinterpret_cast<ShowFrmOptionFn>(
+      reinterpret_cast<void*>(GetProcAddress(module, "ShowFrmOption")));
   if (show == nullptr) {
     failures.push_back(options.Module + " has no export ShowFrmOption");
     FreeLibrary(module);
