@@ -3,6 +3,7 @@
 // Every export answers with a clean code and stays inside the caller's buffers.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -31,6 +32,9 @@ TEST_F(PcscNoService, EveryExportAnswersWithACleanCode) {
   std::vector<uint8_t> list(kReaderListSize + 64, kGuard);
   std::memset(list.data(), 0x5A, kReaderListSize);
   int32_t code = lib->ListReaders(reinterpret_cast<char*>(list.data()));
+  char shown[16];
+  std::snprintf(shown, sizeof shown, "%08X", static_cast<unsigned>(code));
+  RecordProperty("list_code", shown);
 #if defined(_WIN32)
   EXPECT_NE(code, 0);
 #else

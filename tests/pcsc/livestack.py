@@ -74,6 +74,21 @@ def listening_ports():
     return ports
 
 
+def system_pcscd():
+    """The PID of a pcscd that runs outside this stack, or 0."""
+    try:
+        with open("/run/pcscd/pcscd.pid") as f:
+            pid = int(f.read().strip() or 0)
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+        # "PID (comm) STATE ...": a zombie left by a killed stack runs no more.
+        name = stat[stat.index("(") + 1:stat.rindex(")")]
+        state = stat[stat.rindex(")") + 2:].split()[0]
+        return pid if name == "pcscd" and state != "Z" else 0
+    except (OSError, ValueError):
+        return 0
+
+
 def wait_until(predicate, timeout, what):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -127,6 +142,10 @@ class Stack:
     def start_service(self):
         if self.service_alive():
             return
+        other = system_pcscd()
+        if other:
+            # Ours would overwrite its pid file and clean /run/pcscd when it ends.
+            raise StackError("another pcscd (pid %d) runs on this machine; stop it first" % other)
         busy = listening_ports() & {self.port + s for s in range(SLOTS)}
         if busy:
             raise StackError("ports %s already listen: another reader stack is running"
