@@ -1,0 +1,24 @@
+#pragma once
+// Libraries loaded at run time from a file path: LoadLibraryA / GetProcAddress /
+// FreeLibrary on Windows, dlopen / dlsym / dlclose elsewhere.
+//
+//   TModuleHandle h = LoadDynamicLibrary("C:\\app\\lurmScard.dll");
+//   void* fn = h != 0 ? FindLibraryExport(h, "SCListReaders") : nullptr;
+//   FreeDynamicLibrary(h);
+//
+// Paths are 8-bit texts in the system code page and should be full paths: a bare
+// file name makes the system search its library path.
+#include <cstdint>
+
+// A loaded library as the system identifies it; 0 is none.
+using TModuleHandle = uintptr_t;
+
+// Loads the library file at path; 0 when it is missing or not a loadable library.
+// The system's reason is not kept (the callers do not report it).
+TModuleHandle LoadDynamicLibrary(const char* path);
+
+// The address of the export named name, or null when the library lacks it.
+void* FindLibraryExport(TModuleHandle module, const char* name);
+
+// Releases one load of module; 0 is ignored.
+void FreeDynamicLibrary(TModuleHandle module);

@@ -1,0 +1,109 @@
+#pragma once
+// The reader library binding: TCommonDllInvoker, the base of a library loaded from a
+// path at run time and released again, and TLURMScardInvoker, the reader access
+// library with its five entry points (export contract in reader/scard_types.h).
+//
+//   TLURMScardInvoker invoker(subAppPath + "lurmScard_old.dll");   // loaded here
+//   char list[kSCListBufferSize] = {};
+//   int32_t code = invoker.SCListReaders(list);   // EmptyEntryPointError when absent
+//
+// Construction loads the library and resolves the exports before the creator gets
+// the object; a missing or unloadable file is not an error then (the binding is in
+// the state "load failed", every entry point empty). An export that the library
+// lacks leaves only its entry point empty. Calling an empty entry point raises
+// EmptyEntryPointError and makes no call. Destruction releases the library exactly
+// once. Entry points are valid while the binding lives. One thread (the UI thread).
+#include <string>
+#include <utility>
+
+#include "host/HostString.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/Exception.h"
+#include "reader/scard_types.h"
+
+// A call through an entry point that the library does not provide (library not
+// loaded, or export missing). The message names the export.
+class EmptyEntryPointError : public Exception {
+ public:
+  explicit EmptyEntryPointError(const char* exportName)
+      : Exception(std::string("reader library function \"") + exportName +
+                  "\" is not available"),
+        FExportName(exportName) {}
+  const char* ExportName() const { return FExportName; }
+
+ private:
+  const char* FExportName;
+};
+
+// One entry point of a loaded library: an address of type Fn, or empty. Calling it
+// calls the library, or raises EmptyEntryPointError when empty.
+template <typename Fn>
+class TEntryPoint {
+ public:
+  explicit TEntryPoint(const char* exportName) : FExportName(exportName) {}
+
+  template <typename... Args>
+  decltype(auto) operator()(Args&&... args) const {
+    if (FAddress == nullptr) throw EmptyEntryPointError(FExportName);
+    return FAddress(std::forward<Args>(args)...);
+  }
+
+  explicit operator bool() const { return FAddress != nullptr; }
+  Fn Address() const { return FAddress; }
+  const char* ExportName() const { return FExportName; }
+  // Looks the export up in module; a missing export leaves the entry point empty.
+  void Resolve(TModuleHandle module) {
+    FAddress = reinterpret_cast<Fn>(FindLibraryExport(module, FExportName));
+  }
+
+ private:
+  const char* FExportName;
+  Fn FAddress = nullptr;
+};
+
+// A library loaded from FDllPath for the life of the object. A concrete binding
+// supplies LoadDll and runs it at the end of its own constructor (a base constructor
+// cannot reach the derived operation), so every creator receives a binding on which
+// LoadDll has already run; concrete bindings are final so that this holds.
+class TCommonDllInvoker {
+ public:
+  TCommonDllInvoker(const TCommonDllInvoker&) = delete;
+  TCommonDllInvoker& operator=(const TCommonDllInvoker&) = delete;
+  // Releases the library whether or not the load succeeded (0 is ignored).
+  virtual ~TCommonDllInvoker();
+
+  // Loads the library and resolves the entry points; does nothing once loaded.
+  virtual void LoadDll() = 0;
+
+  const HostString& DllPath() const { return FDllPath; }
+  bool Loaded() const { return FLoaded; }
+  TModuleHandle DllHandle() const { return FDllHandle; }
+
+ protected:
+  explicit TCommonDllInvoker(HostString DllPath) : FDllPath(std::move(DllPath)) {}
+
+  // Loads FDllPath into FDllHandle. A result below 32, read as unsigned, is a failed
+  // load (the system's error values); then the handle stays 0 and false is returned.
+  bool LoadLibraryFile();
+
+  HostString FDllPath;
+  bool FLoaded = false;
+  // The binding owns this load of the library.
+  TModuleHandle FDllHandle = 0;
+};
+
+// The reader access library. Members in the order of the binding's layout; the
+// exports are resolved in the order SCListReaders, SCConnectReader,
+// SCDisConnectReader, SCSendCmd, SCGetErrorText.
+class TLURMScardInvoker final : public TCommonDllInvoker {
+ public:
+  explicit TLURMScardInvoker(HostString DllPath);
+
+  void LoadDll() override;
+
+  TEntryPoint<SCListReadersFn> SCListReaders{"SCListReaders"};
+  TEntryPoint<SCConnectReaderFn> SCConnectReader{"SCConnectReader"};
+  TEntryPoint<SCSendCmdFn> SCSendCmd{"SCSendCmd"};
+  TEntryPoint<SCDisConnectReaderFn> SCDisConnectReader{"SCDisConnectReader"};
+  TEntryPoint<SCGetErrorTextFn> SCGetErrorText{"SCGetErrorText"};
+};

@@ -1,0 +1,217 @@
+// The simulated reader access library: the five reader library exports, driven by a
+// configuration file beside the library and recording every call to a trace file.
+//
+// The configuration is "<library file>.sim.ini" (for example
+// "C:\app\lurmScard_old.dll.sim.ini"), so copies under different names in one folder
+// are configured separately. It is read anew at every call; without it the library
+// has no readers and every call succeeds. Format and trace lines: README.md.
+//
+//   reader=Reader A
+//   connect=0x8010000C Reader A
+//   trace=C:\tmp\trace.txt
+#define RS_SCARD_LIBRARY
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "reader/scard_types.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+struct TSimConfig {
+  std::string ListBytes;
+  int32_t ListResult = 0;
+  int32_t ConnectDefault = 0;
+  std::vector<std::pair<std::string, int32_t>> ConnectResults;
+  int32_t DisconnectResult = 0;
+  bool NullErrorText = false;
+  std::string ErrorText = "simulated reader error";
+  std::string TracePath;
+};
+
+#if defined(_WIN32)
+HMODULE gSelf = nullptr;
+#endif
+
+std::string OwnPath() {
+#if defined(_WIN32)
+  char path[4096];
+  DWORD n = GetModuleFileNameA(gSelf, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return {};
+  return std::string(path, n);
+#else
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&OwnPath), &info) == 0 || info.dli_fname == nullptr)
+    return {};
+  return info.dli_fname;
+#endif
+}
+
+int32_t ParseCode(const std::string& text) {
+  // Decimal, negative decimal or 0x hex; any 32-bit pattern.
+  return static_cast<int32_t>(static_cast<uint32_t>(std::strtoll(text.c_str(), nullptr, 0)));
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendHex(std::string& out, const std::string& hex) {
+  int high = -1;
+  for (char c : hex) {
+    int d = HexDigit(c);
+    if (d < 0) continue;
+    if (high < 0) {
+      high = d;
+    } else {
+      out.push_back(static_cast<char>(high * 16 + d));
+      high = -1;
+    }
+  }
+}
+
+TSimConfig LoadConfig() {
+  TSimConfig config;
+  std::string path = OwnPath();
+  if (path.empty()) return config;
+  path += ".sim.ini";
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return config;
+  std::string text;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  std::fclose(f);
+
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq);
+    std::string value = line.substr(eq + 1);
+    if (key == "reader") {
+      config.ListBytes += value;
+      config.ListBytes.push_back('\0');
+    } else if (key == "listhex") {
+      AppendHex(config.ListBytes, value);
+    } else if (key == "listresult") {
+      config.ListResult = ParseCode(value);
+    } else if (key == "connect") {
+      size_t space = value.find(' ');
+      if (space == std::string::npos) continue;
+      config.ConnectResults.emplace_back(value.substr(space + 1), ParseCode(value.substr(0, space)));
+    } else if (key == "connectdefault") {
+      config.ConnectDefault = ParseCode(value);
+    } else if (key == "disconnectresult") {
+      config.DisconnectResult = ParseCode(value);
+    } else if (key == "errortext") {
+      config.ErrorText = value;
+      config.NullErrorText = false;
+    } else if (key == "nullerrortext") {
+      config.NullErrorText = value == "1";
+    } else if (key == "trace") {
+      config.TracePath = value;
+    }
+  }
+  return config;
+}
+
+void Trace(const TSimConfig& config, const std::string& line) {
+  if (config.TracePath.empty()) return;
+  FILE* f = std::fopen(config.TracePath.c_str(), "ab");
+  if (f == nullptr) return;
+  std::fwrite(line.data(), 1, line.size(), f);
+  std::fputc('\n', f);
+  std::fclose(f);
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) gSelf = instance;
+  return TRUE;
+}
+#endif
+
+extern "C" {
+
+#if defined(SIM_EXPORT_SCListReaders)
+int32_t RS_SCARD_CALL SCListReaders(char* buffer) {
+  TSimConfig config = LoadConfig();
+  bool zeroed = true;
+  for (int i = 0; i < kSCListBufferSize; ++i) zeroed = zeroed && buffer[i] == '\0';
+  Trace(config, std::string("SCListReaders zeroed=") + (zeroed ? "1" : "0"));
+  // Never beyond the caller's buffer, whatever the configuration holds.
+  size_t count = config.ListBytes.size();
+  if (count > static_cast<size_t>(kSCListBufferSize)) count = kSCListBufferSize;
+  std::memcpy(buffer, config.ListBytes.data(), count);
+  return config.ListResult;
+}
+#endif
+
+#if defined(SIM_EXPORT_SCConnectReader)
+int32_t RS_SCARD_CALL SCConnectReader(const char* readerName, char* out) {
+  TSimConfig config = LoadConfig();
+  std::string name = readerName != nullptr ? readerName : "";
+  Trace(config, "SCConnectReader name=" + name);
+  std::memset(out, 0x5A, kSCConnectBufferSize);
+  for (const auto& [reader, code] : config.ConnectResults)
+    if (reader == name) return code;
+  return config.ConnectDefault;
+}
+#endif
+
+#if defined(SIM_EXPORT_SCDisConnectReader)
+int32_t RS_SCARD_CALL SCDisConnectReader(void) {
+  TSimConfig config = LoadConfig();
+  Trace(config, "SCDisConnectReader");
+  return config.DisconnectResult;
+}
+#endif
+
+#if defined(SIM_EXPORT_SCSendCmd)
+int32_t RS_SCARD_CALL SCSendCmd(const uint8_t* command, int32_t commandLength, uint8_t* response,
+                                int32_t responseSize, int32_t* responseLength) {
+  TSimConfig config = LoadConfig();
+  Trace(config, "SCSendCmd length=" + std::to_string(commandLength));
+  // Echoes the command, as much as fits.
+  int32_t n = commandLength < responseSize ? commandLength : responseSize;
+  if (n < 0) n = 0;
+  if (n > 0) std::memcpy(response, command, static_cast<size_t>(n));
+  if (responseLength != nullptr) *responseLength = n;
+  return 0;
+}
+#endif
+
+#if defined(SIM_EXPORT_SCGetErrorText)
+const char* RS_SCARD_CALL SCGetErrorText(int32_t code) {
+  // Valid until the next call, as the caller reads it at once.
+  static std::string text;
+  TSimConfig config = LoadConfig();
+  Trace(config, "SCGetErrorText code=" + std::to_string(code));
+  if (config.NullErrorText) return nullptr;
+  text = config.ErrorText;
+  return text.c_str();
+}
+#endif
+
+}  // extern "C"
