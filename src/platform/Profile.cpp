@@ -234,7 +234,7 @@ std::string IniReadString(const std::string& fileName, std::string_view section,
                           std::string_view key, std::string_view defaultValue) {
   std::string bytes;
   long osError = 0;
-  if (ReadWholeFile(fileName, bytes, osError) != TFileReadResult::Read)
+  if (ReadProfileFile(fileName, bytes, osError) != TFileReadResult::Read)
     return std::string(defaultValue);
   std::optional<std::string> value = IniFindValue(bytes, section, key);
   return value ? *value : std::string(defaultValue);
@@ -246,7 +246,7 @@ void IniWriteString(const std::string& fileName, std::string_view section, std::
   long osError = 0;
   // Only a missing file starts empty: writing over a file that could not be read
   // would lose its other keys.
-  if (ReadWholeFile(fileName, bytes, osError) == TFileReadResult::Failed)
+  if (ReadProfileFile(fileName, bytes, osError) == TFileReadResult::Failed)
     throw IniWriteError(fileName, "read", osError);
-  ReplaceWholeFile(fileName, IniWithValue(bytes, section, key, value));
+  ReplaceProfileFile(fileName, IniWithValue(bytes, section, key, value));
 }

@@ -13,7 +13,7 @@ IniWriteError::IniWriteError(const std::string& path, const std::string& operati
       FOperation(operation),
       FOsError(osError) {}
 
-TFileReadResult ReadWholeFile(const std::string& path, std::string& bytes, long& osError) {
+TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, long& osError) {
   bytes.clear();
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -37,7 +37,7 @@ TFileReadResult ReadWholeFile(const std::string& path, std::string& bytes, long&
   return TFileReadResult::Read;
 }
 
-void ReplaceWholeFile(const std::string& path, std::string_view bytes) {
+void ReplaceProfileFile(const std::string& path, std::string_view bytes) {
   // A file without write permission stands for the Windows read-only attribute:
   // renaming over it would succeed, so it is refused here.
   struct stat old {};

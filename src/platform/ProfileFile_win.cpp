@@ -26,7 +26,7 @@ IniWriteError::IniWriteError(const std::string& path, const std::string& operati
       FOperation(operation),
       FOsError(osError) {}
 
-TFileReadResult ReadWholeFile(const std::string& path, std::string& bytes, long& osError) {
+TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, long& osError) {
   bytes.clear();
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -52,7 +52,7 @@ TFileReadResult ReadWholeFile(const std::string& path, std::string& bytes, long&
   return TFileReadResult::Read;
 }
 
-void ReplaceWholeFile(const std::string& path, std::string_view bytes) {
+void ReplaceProfileFile(const std::string& path, std::string_view bytes) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)

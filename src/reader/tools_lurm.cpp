@@ -1,0 +1,100 @@
+#include "reader/tools_lurm.h"
+
+#include <cstdio>
+
+#include "host/HostServices.h"
+#include "platform/Profile.h"
+#include "util/ParamList.h"
+
+namespace {
+
+struct TReaderErrorEntry {
+  int32_t First;  // inclusive, signed
+  int32_t Last;   // inclusive, signed
+  int32_t MsgId;
+};
+
+constexpr int32_t Code(uint32_t bits) { return static_cast<int32_t>(bits); }
+
+// ISO/IEC 7816-4 status words, PC/SC (WinSCard) return codes and the library's 123.
+constexpr TReaderErrorEntry kReaderErrorTable[] = {
+    {0x9000, 0x9000, kMsgStatusNormal},
+    {0x6100, 0x61FF, kMsgStatusBytesAvailable},
+    {0x63C0, 0x63CF, kMsgStatusCounterWarning},
+    {0x6983, 0x6983, kMsgAuthBlockedOrUnknownReader},  // authentication method blocked
+    {Code(0x80100009), Code(0x80100009), kMsgAuthBlockedOrUnknownReader},  // UNKNOWN_READER
+    {Code(0x8010000B), Code(0x8010000B), kMsgSharingViolation},
+    {Code(0x8010000C), Code(0x8010000C), kMsgNoSmartCard},
+    {Code(0x8010000D), Code(0x8010000D), kMsgUnknownCard},
+    {Code(0x8010001D), Code(0x8010001D), kMsgNoService},
+    {Code(0x8010001E), Code(0x8010001E), kMsgServiceStopped},
+    {Code(0x8010002E), Code(0x8010002E), kMsgNoReadersAvailable},
+    {Code(0x80100065), Code(0x80100065), kMsgUnsupportedCard},
+    {Code(0x80100066), Code(0x80100066), kMsgUnresponsiveCard},
+    {Code(0x80100067), Code(0x80100067), kMsgUnpoweredCard},
+    {Code(0x80100068), Code(0x80100068), kMsgResetCard},
+    {Code(0x80100069), Code(0x80100069), kMsgRemovedCard},
+    {0x7B, 0x7B, kMsgReaderCode123},
+};
+
+}  // namespace
+
+HostString ReadIniString(const HostString& FileName, const HostString& Section,
+                         const HostString& Ident, const HostString& Default) {
+  return HostString(IniReadString(std::string(FileName.View()), Section.View(), Ident.View(),
+                                  Default.View()));
+}
+
+bool IsServerType99() {
+  const std::string file = std::string(CurSubAppPath().View()) + "SysConfig.ini";
+  return ReadIniString(HostString(file), "system", "ServerType", HostString()).View() == "99";
+}
+
+HostString GetCurReader() {
+  return GetParamStr(GetCurSubAppVo(), "Global_nuvreader", HostString());
+}
+
+std::optional<int32_t> ReaderErrorMsgId(int32_t ErrCode) {
+  for (const TReaderErrorEntry& e : kReaderErrorTable)
+    if (ErrCode >= e.First && ErrCode <= e.Last) return e.MsgId;
+  return std::nullopt;
+}
+
+std::optional<std::string> FillCatalogueFormat(std::string_view format,
+                                               std::initializer_list<std::string_view> args) {
+  std::string out;
+  auto next = args.begin();
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      out.push_back(format[i]);
+      continue;
+    }
+    if (i + 1 >= format.size()) return std::nullopt;
+    const char spec = format[++i];
+    if (spec == '%') {
+      out.push_back('%');
+    } else if (spec == 's' && next != args.end()) {
+      out.append(*next++);
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (next != args.end()) return std::nullopt;
+  return out;
+}
+
+void ShowReaderError(int32_t ErrCode, TLURMScardInvoker& Invoker) {
+  if (std::optional<int32_t> msgId = ReaderErrorMsgId(ErrCode)) {
+    ShowHostMsg(*msgId);
+    return;
+  }
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(static_cast<uint32_t>(ErrCode)));
+  // The library's text is read at once: it stays the library's.
+  const char* libraryText = Invoker.SCGetErrorText(ErrCode);
+  const std::string library = libraryText != nullptr ? libraryText : "";
+  const HostString format = HostMsgText(kMsgReaderErrorFormat);
+  std::optional<std::string> text = FillCatalogueFormat(format.View(), {hex, library});
+  if (!text) text = std::string(hex) + " " + library;
+  ShowHostText(HostString(*text));
+}

@@ -1,0 +1,70 @@
+#include "LiveStack.h"
+
+#include <PCSC/winscard.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <cstdlib>
+#include <cstring>
+
+namespace LiveStack {
+
+bool Available() { return std::getenv("LIVESTACK_CTL") != nullptr; }
+
+std::string Request(const std::string& request) {
+  const char* path = std::getenv("LIVESTACK_CTL");
+  if (!path) return "error LIVESTACK_CTL is not set";
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return "error socket";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
+  // The supervisor bounds each request by its own timeouts; a reply always comes.
+  timeval limit{30, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    std::string line = request + "\n";
+    if (write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size())) {
+      char chunk[256];
+      ssize_t got;
+      while ((got = read(fd, chunk, sizeof chunk)) > 0) reply.append(chunk, got);
+    }
+  }
+  close(fd);
+  while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+  return reply.empty() ? "error no reply" : reply;
+}
+
+bool WaitForCard(const char* reader, bool present, int timeoutMs) {
+  // <chrono> does not compile under the project's code-page-936 execution charset.
+  auto nowMs = [] {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  };
+  const long long deadline = nowMs() + timeoutMs;
+  while (nowMs() < deadline) {
+    // A context of its own each round: the service may have restarted since the last.
+    SCARDCONTEXT context = 0;
+    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) ==
+        SCARD_S_SUCCESS) {
+      SCARD_READERSTATE state{};
+      state.szReader = reader;
+      state.dwCurrentState = SCARD_STATE_UNAWARE;
+      LONG rv = SCardGetStatusChange(context, 0, &state, 1);
+      SCardReleaseContext(context);
+      if (rv == SCARD_S_SUCCESS) {
+        bool has = (state.dwEventState & SCARD_STATE_PRESENT) != 0 &&
+                   (state.dwEventState & SCARD_STATE_MUTE) == 0;
+        if (has == present) return true;
+      }
+    }
+    usleep(50 * 1000);
+  }
+  return false;
+}
+
+}  // namespace LiveStack

@@ -1,0 +1,29 @@
+#pragma once
+// A test's handle on the live reader stack that tests/pcsc/livestack.py runs it in:
+// pcscd with the vpcd driver (readers "Virtual PCD 00 00" and "Virtual PCD 00 01") and
+// virtual cards on loopback. Requests go over the supervisor's control socket
+// (LIVESTACK_CTL); the card state is read from the service itself through pcsc-lite.
+//
+//   LiveStack::Request("insert-card 0");  LiveStack::WaitForCard(kReader0, true);
+//
+// A program using it runs as `livestack.py run [--card SLOT] -- PROGRAM`; see the CMake
+// file of this folder for the CTest form.
+#include <string>
+
+namespace LiveStack {
+
+constexpr const char* kReader0 = "Virtual PCD 00 00";
+constexpr const char* kReader1 = "Virtual PCD 00 01";
+
+// True when the program runs under the supervisor.
+bool Available();
+
+// Sends one request ("stop-service", "start-service", "insert-card 0", "remove-card 0")
+// and returns the supervisor's reply, "ok" or "error ...".
+std::string Request(const std::string& request);
+
+// Waits up to timeoutMs until the service reports the reader with (present) or without
+// a card; false when it did not within the time.
+bool WaitForCard(const char* reader, bool present, int timeoutMs = 10000);
+
+}  // namespace LiveStack

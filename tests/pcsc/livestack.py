@@ -1,0 +1,359 @@
+#!/usr/bin/env python3
+"""Runs a command inside a live PC/SC reader stack of its own, and tears the stack down.
+
+  livestack.py run [--card SLOT]... [--timeout SECONDS] -- COMMAND [ARGS...]
+  livestack.py ctl stop-service | start-service | insert-card SLOT | remove-card SLOT
+
+"run" starts, in a fresh temporary folder:
+  - pcscd in the foreground (pcscd -f -d -c FOLDER/reader.conf.d) with the vsmartcard-vpcd
+    driver, which gives two readers, "Virtual PCD 00 00" and "Virtual PCD 00 01", waiting
+    for a card on TCP ports 35963 and 35964 (--port moves them);
+  - for each --card SLOT, virtual_card.py connected to the port of that slot over 127.0.0.1;
+then runs COMMAND with these variables set:
+  PCSCLITE_CSOCK_NAME  the service socket, FOLDER/pcscd.comm (pcsc-lite clients read it);
+  LIVESTACK_CTL        the control socket that "ctl" and tests use to change the stack.
+When COMMAND ends, or after --timeout seconds (COMMAND is then killed and the exit code
+is 124), or on SIGTERM/SIGINT/SIGHUP, every process started here is stopped by its PID and
+the folder is removed. The exit code is COMMAND's. The processes also die with this
+supervisor if it is killed (parent-death signal).
+
+pcscd 1.9.9 listens on its fixed socket /run/pcscd/pcscd.comm and does not read
+PCSCLITE_CSOCK_NAME; it does accept a listening socket handed over the way systemd does
+(LISTEN_FDS=1, LISTEN_PID, the socket as descriptor 3). So this supervisor binds
+FOLDER/pcscd.comm itself and hands it over, and no system-wide socket is touched. pcscd still
+writes /run/pcscd/pcscd.pid and cleans /run/pcscd when it ends, so no other pcscd may run
+on the machine meanwhile; nor may another stack hold the vpcd ports (checked at start).
+
+Control requests, one line each over LIVESTACK_CTL, answered "ok" or "error TEXT":
+  stop-service       stop pcscd (clients then get "no service"); cards keep retrying
+  start-service      start pcscd again on the same socket path; waits for the driver
+  insert-card SLOT   start a virtual card on that slot; waits until the service read its ATR
+  remove-card SLOT   stop that card
+"""
+import argparse
+import ctypes
+import os
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+VPCD_DRIVER = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
+SLOTS = 2
+START_TIMEOUT = 10.0
+STOP_TIMEOUT = 5.0
+
+
+class StackError(Exception):
+    pass
+
+
+def die_with_parent():
+    # Runs in the child before exec: a killed supervisor must not leave its stack behind.
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
+def listening_ports():
+    ports = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as f:
+                next(f)
+                for line in f:
+                    fields = line.split()
+                    if fields[3] == "0A":  # LISTEN
+                        ports.add(int(fields[1].rsplit(":", 1)[1], 16))
+        except OSError:
+            pass
+    return ports
+
+
+def system_pcscd():
+    """The PID of a pcscd that runs outside this stack, or 0."""
+    try:
+        with open("/run/pcscd/pcscd.pid") as f:
+            pid = int(f.read().strip() or 0)
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+        # "PID (comm) STATE ...": a zombie left by a killed stack runs no more.
+        name = stat[stat.index("(") + 1:stat.rindex(")")]
+        state = stat[stat.rindex(")") + 2:].split()[0]
+        return pid if name == "pcscd" and state != "Z" else 0
+    except (OSError, ValueError):
+        return 0
+
+
+def wait_until(predicate, timeout, what):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.05)
+    raise StackError("timed out waiting for " + what)
+
+
+def stop_process(pid):
+    """SIGTERM, then SIGKILL after STOP_TIMEOUT; reaps the child."""
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + STOP_TIMEOUT
+    while time.monotonic() < deadline:
+        done, _ = os.waitpid(pid, os.WNOHANG)
+        if done:
+            return
+        time.sleep(0.05)
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+
+
+class Stack:
+    def __init__(self, folder, port):
+        self.folder = folder
+        self.port = port
+        self.socket_path = os.path.join(folder, "pcscd.comm")
+        self.config = os.path.join(folder, "reader.conf.d")
+        self.log = os.path.join(folder, "pcscd.log")
+        self.pcscd = None
+        self.cards = {}
+        os.makedirs(self.config)
+        with open(os.path.join(self.config, "vpcd"), "w") as f:
+            f.write('FRIENDLYNAME "Virtual PCD"\n')
+            f.write("DEVICENAME   /dev/null:0x%X\n" % port)
+            f.write("LIBPATH      %s\n" % VPCD_DRIVER)
+            f.write("CHANNELID    0x%X\n" % port)
+
+    def service_alive(self):
+        if self.pcscd is None:
+            return False
+        done, _ = os.waitpid(self.pcscd, os.WNOHANG)
+        if done:
+            self.pcscd = None
+            return False
+        return True
+
+    def start_service(self):
+        if self.service_alive():
+            return
+        other = system_pcscd()
+        if other:
+            # Ours would overwrite its pid file and clean /run/pcscd when it ends.
+            raise StackError("another pcscd (pid %d) runs on this machine; stop it first" % other)
+        busy = listening_ports() & {self.port + s for s in range(SLOTS)}
+        if busy:
+            raise StackError("ports %s already listen: another reader stack is running"
+                             % sorted(busy))
+        if os.path.exists(self.socket_path):
+            os.unlink(self.socket_path)
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(self.socket_path)
+        os.chmod(self.socket_path, 0o666)
+        listener.listen(64)
+        pid = os.fork()
+        if pid == 0:
+            try:
+                die_with_parent()
+                if listener.fileno() != 3:
+                    os.dup2(listener.fileno(), 3)
+                os.set_inheritable(3, True)
+                log = os.open(self.log, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+                null = os.open(os.devnull, os.O_RDONLY)
+                os.dup2(null, 0)
+                os.dup2(log, 1)
+                os.dup2(log, 2)
+                env = dict(os.environ, LISTEN_FDS="1", LISTEN_PID=str(os.getpid()))
+                env.pop("LISTEN_FDNAMES", None)
+                os.execvpe("pcscd", ["pcscd", "-f", "-d", "-c", self.config], env)
+            finally:
+                os._exit(127)
+        listener.close()  # pcscd holds it now; a stopped service must refuse connections
+        self.pcscd = pid
+        wanted = {self.port + s for s in range(SLOTS)}
+        try:
+            wait_until(lambda: not self.service_alive() or wanted <= listening_ports(),
+                       START_TIMEOUT, "the vpcd driver to listen")
+        except StackError:
+            self.stop_service()
+            raise
+        if not self.service_alive():
+            raise StackError("pcscd ended at start; its log:\n" + self.log_tail())
+        for slot, card in self.cards.items():
+            self.wait_for_atr(slot, card)
+
+    def wait_for_atr(self, slot, card):
+        ready, _, _ = select.select([card.stdout], [], [], START_TIMEOUT)
+        line = card.stdout.readline() if ready else b""
+        if line.strip() != b"atr":
+            raise StackError("the service did not read the card's ATR on slot %d" % slot)
+
+    def stop_service(self):
+        if self.pcscd is not None:
+            stop_process(self.pcscd)
+            self.pcscd = None
+        # Forget what the cards told the old service, so a start waits for fresh ATR reads.
+        for card in self.cards.values():
+            while select.select([card.stdout], [], [], 0)[0]:
+                if not card.stdout.readline():
+                    break
+
+    def insert_card(self, slot):
+        if not 0 <= slot < SLOTS:
+            raise StackError("no slot %d" % slot)
+        self.remove_card(slot)
+        card = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "virtual_card.py"),
+             "--host", "127.0.0.1", "--port", str(self.port + slot)],
+            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        self.cards[slot] = card
+        if self.service_alive():  # otherwise the card connects when the service starts
+            self.wait_for_atr(slot, card)
+
+    def remove_card(self, slot):
+        card = self.cards.pop(slot, None)
+        if card is not None:
+            stop_process(card.pid)
+            card.stdout.close()
+
+    def teardown(self):
+        for slot in list(self.cards):
+            self.remove_card(slot)
+        self.stop_service()
+
+    def log_tail(self, lines=40):
+        try:
+            with open(self.log, errors="replace") as f:
+                return "".join(f.readlines()[-lines:])
+        except OSError:
+            return ""
+
+    def handle(self, request):
+        words = request.split()
+        if words == ["stop-service"]:
+            self.stop_service()
+        elif words == ["start-service"]:
+            self.start_service()
+        elif len(words) == 2 and words[0] in ("insert-card", "remove-card"):
+            slot = int(words[1])
+            (self.insert_card if words[0] == "insert-card" else self.remove_card)(slot)
+        else:
+            raise StackError("unknown request: " + request)
+
+
+def serve_control(stack, control, timeout):
+    conn, _ = control.accept()
+    with conn:
+        conn.settimeout(timeout)
+        request = b""
+        while not request.endswith(b"\n"):
+            chunk = conn.recv(256)
+            if not chunk:
+                break
+            request += chunk
+        try:
+            stack.handle(request.decode().strip())
+            reply = "ok\n"
+        except (StackError, ValueError) as e:
+            reply = "error %s\n" % str(e).replace("\n", " | ")
+        conn.sendall(reply.encode())
+
+
+class Terminated(Exception):
+    pass
+
+
+def on_signal(signum, _frame):
+    raise Terminated(signum)
+
+
+def run(args):
+    if not args.command:
+        raise SystemExit("livestack.py run: no command given")
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, on_signal)
+    folder = tempfile.mkdtemp(prefix="livestack-")
+    stack = Stack(folder, args.port)
+    command = None
+    status = 1
+    try:
+        control_path = os.path.join(folder, "ctl")
+        control = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        control.bind(control_path)
+        control.listen(4)
+        stack.start_service()
+        for slot in args.card:
+            stack.insert_card(slot)
+        env = dict(os.environ, PCSCLITE_CSOCK_NAME=stack.socket_path,
+                   LIVESTACK_CTL=control_path)
+        command = subprocess.Popen(args.command, env=env, preexec_fn=die_with_parent)
+        deadline = time.monotonic() + args.timeout
+        while command.poll() is None:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                print("livestack: %s did not end within %g s; killed" %
+                      (args.command[0], args.timeout), file=sys.stderr)
+                stop_process(command.pid)
+                command = None
+                status = 124
+                break
+            ready, _, _ = select.select([control], [], [], min(left, 0.2))
+            if ready:
+                serve_control(stack, control, START_TIMEOUT)
+        else:
+            status = command.returncode
+            command = None
+        if status != 0:
+            print("livestack: pcscd log tail:\n" + stack.log_tail(), file=sys.stderr)
+    except StackError as e:
+        print("livestack: " + str(e), file=sys.stderr)
+        status = 125
+    except Terminated:
+        status = 128 + signal.SIGTERM
+    finally:
+        if command is not None and command.poll() is None:
+            stop_process(command.pid)
+        stack.teardown()
+        shutil.rmtree(folder, ignore_errors=True)
+    return status
+
+
+def ctl(args):
+    path = os.environ.get("LIVESTACK_CTL")
+    if not path:
+        raise SystemExit("livestack.py ctl: LIVESTACK_CTL is not set (run under livestack.py run)")
+    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as conn:
+        conn.settimeout(START_TIMEOUT + STOP_TIMEOUT + 5)
+        conn.connect(path)
+        conn.sendall((" ".join(args.request) + "\n").encode())
+        reply = conn.makefile().readline().strip()
+    print(reply)
+    return 0 if reply == "ok" else 1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = parser.add_subparsers(dest="verb", required=True)
+    p_run = sub.add_parser("run")
+    p_run.add_argument("--card", type=int, action="append", default=[])
+    p_run.add_argument("--timeout", type=float, default=240.0)
+    p_run.add_argument("--port", type=int, default=35963)
+    p_run.add_argument("command", nargs=argparse.REMAINDER)
+    p_ctl = sub.add_parser("ctl")
+    p_ctl.add_argument("request", nargs="+")
+    args = parser.parse_args()
+    if args.verb == "run":
+        if args.command[:1] == ["--"]:
+            args.command = args.command[1:]
+        sys.exit(run(args))
+    sys.exit(ctl(args))
+
+
+if __name__ == "__main__":
+    main()
