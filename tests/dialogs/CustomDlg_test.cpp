@@ -288,7 +288,9 @@ TEST_F(CustomDlgTest, F1WithAnyShiftStateReachesTheMainFrame) {
       frameMsgs.clear();
       UserKeyDown(*dlg, c.key, c.shift);
       EXPECT_EQ(frameMsgs.size(), c.want);
-      if (c.want == 1) EXPECT_EQ(frameMsgs[0], WM_HELPREQUEST);
+      if (c.want == 1) {
+        EXPECT_EQ(frameMsgs[0], WM_HELPREQUEST);
+      }
     }
     // The host's own main frame handle comes first.
     frameMsgs.clear();
