@@ -1,0 +1,47 @@
+#pragma once
+// What the portable toolkit asks of its backend: windows for forms and controls, the
+// message loop, input methods, system colours. One implementation per backend:
+// win32/ (real windows) and headless/ (in memory). Toolkit-internal.
+#include <string>
+#include <vector>
+
+#include "toolkit/Forms.h"
+
+namespace tkbackend {
+
+// Creates the window of a form (top-level) or of a control (child of its parent's).
+void CreateHandle(TControl& control);
+// Destroys the control's window; queued messages for it die with it.
+void DestroyHandle(TControl& control);
+// Position, size, visibility, caption, colour or font changed.
+void UpdateControl(TControl& control);
+// Lines or selection of a list box changed.
+void ListChanged(TXPTolvikListBox& list);
+// The selected line as the window has it (stored: the toolkit's own value).
+int ListItemIndex(const TXPTolvikListBox& list, int stored);
+std::string EditText(const TXPTolvikEdit& edit, const std::string& stored);
+void SetEditText(TXPTolvikEdit& edit);
+
+void ShowForm(TCustomForm& form);
+void HideForm(TCustomForm& form);
+void SetFocus(TWinControl& control);
+// Disables (or enables again) the application window and the other forms for a modal loop.
+void EnableOtherWindows(TCustomForm& modal, bool enable);
+// Handles one message, waiting for one on Windows; false headless when none is queued.
+bool HandleOneMessage();
+// Posts a toolkit message to the form's own window.
+void PostToForm(TCustomForm& form, uint32_t msg);
+// The backend's handling of a message the form did not handle.
+void DefaultHandler(TCustomForm& form, TMessage& message);
+// The current state of Shift, Ctrl and Alt.
+TShiftState KeyShiftState();
+
+TColor SysColor(int index);
+int PixelsPerInch();
+void ShowErrorBox(const std::string& title, const std::string& text);
+
+std::vector<std::string> InstalledImes();
+// Activates the input method of that name (one of InstalledImes) and opens or closes it.
+void ActivateIme(const std::string& name, bool open);
+
+}  // namespace tkbackend

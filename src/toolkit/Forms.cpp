@@ -1,0 +1,251 @@
+#include "toolkit/Forms.h"
+
+#include <algorithm>
+
+#include "platform/Window.h"
+#include "toolkit/Backend.h"
+
+TApplication* Application = nullptr;
+TScreen* Screen = nullptr;
+
+namespace {
+
+// The toolkit's own application and screen objects, made at start-up and freed at exit:
+// the ones made here, whatever the variables hold by then.
+struct TToolkitRuntime {
+  TApplication* OwnApplication;
+  TScreen* OwnScreen;
+  TToolkitRuntime() {
+    OwnApplication = new TApplication(nullptr);
+    OwnScreen = new TScreen(nullptr);
+    Application = OwnApplication;
+    Screen = OwnScreen;
+  }
+  ~TToolkitRuntime() {
+    if (Application == OwnApplication) Application = nullptr;
+    if (Screen == OwnScreen) Screen = nullptr;
+    OwnApplication->Free();
+    OwnScreen->Free();
+  }
+};
+TToolkitRuntime gRuntime;
+
+}  // namespace
+
+TColor ColorToRGB(TColor color) {
+  if ((color & 0xFF000000u) == 0x80000000u) return tkbackend::SysColor(int(color & 0xFF));
+  return color;
+}
+
+TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
+  FVisible = false;
+  FParentColor = false;
+  FParentFont = false;
+  if (Screen != nullptr) Screen->AddForm(this);
+}
+
+TCustomForm::~TCustomForm() {
+  // Controls go first, then the form's own window with whatever was queued for it.
+  DestroyComponents();
+  if (HandleAllocated()) tkbackend::DestroyHandle(*this);
+  if (Screen != nullptr) Screen->RemoveForm(this);
+}
+
+void TCustomForm::BeforeDestruction() {
+  if (FCreated) FormDestroy(this);
+}
+
+void TCustomForm::AfterConstruction() {
+  FCreated = true;
+  FormCreate(this);
+}
+
+uintptr_t TCustomForm::WindowHandle() {
+  if (!HandleAllocated()) CreateHandleTree();
+  return Handle();
+}
+
+void TCustomForm::CreateHandleTree() {
+  if (!HandleAllocated()) {
+    tkbackend::CreateHandle(*this);
+    for (int i = 0; i < ControlCount(); ++i) Controls(i)->CreateHandleTree();
+  }
+}
+
+void TCustomForm::Show() {
+  WindowHandle();
+  if (!FVisible) {
+    FVisible = true;
+    FormShow(this);
+  }
+  tkbackend::ShowForm(*this);
+}
+
+void TCustomForm::Hide() {
+  FVisible = false;
+  if (HandleAllocated()) tkbackend::HideForm(*this);
+}
+
+int TCustomForm::ShowModal() {
+  if (FVisible || FModal) throw EInvalidOperation("Cannot make a visible window modal");
+  FModalResult = mrNone;
+  FModal = true;
+  tkbackend::EnableOtherWindows(*this, false);
+  auto endLoop = [this] {
+    Hide();
+    FModal = false;
+    tkbackend::EnableOtherWindows(*this, true);
+  };
+  try {
+    Show();
+    if (Application->ModalDriver) tkbackend::PostToForm(*this, kCmModalDriver);
+    do {
+      if (!tkbackend::HandleOneMessage()) {
+        throw EInvalidOperation(std::string("The modal loop of ") + ClassName() +
+                                " has nothing left to handle");
+      }
+      if (FModalResult != mrNone) CloseModal();
+    } while (FModalResult == mrNone);
+  } catch (...) {
+    endLoop();
+    throw;
+  }
+  endLoop();
+  return FModalResult;
+}
+
+void TCustomForm::CloseModal() {
+  TCloseAction action = caNone;
+  if (CloseQuery()) {
+    action = caHide;
+    DoClose(action);
+  }
+  switch (action) {
+    case caNone:
+      FModalResult = mrNone;
+      break;
+    case caFree:
+      Release();
+      break;
+    default:
+      break;
+  }
+}
+
+void TCustomForm::DoClose(TCloseAction& action) { FormClose(this, action); }
+
+void TCustomForm::Close() {
+  if (FModal) {
+    FModalResult = mrCancel;
+    return;
+  }
+  if (!CloseQuery()) return;
+  TCloseAction action = caHide;
+  DoClose(action);
+  switch (action) {
+    case caHide:
+    case caMinimize:
+      Hide();
+      break;
+    case caFree:
+      Release();
+      break;
+    default:
+      break;
+  }
+}
+
+void TCustomForm::Release() { tkbackend::PostToForm(*this, kCmRelease); }
+
+intptr_t TCustomForm::Perform(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  TMessage m{msg, wParam, lParam, 0};
+  WndProc(m);
+  return m.Result;
+}
+
+void TCustomForm::Dispatch(TMessage& message) noexcept {
+  try {
+    WndProc(message);
+  } catch (...) {
+    // the form may be gone by now; the report needs no sender
+    Application->HandleException(nullptr);
+  }
+}
+
+void TCustomForm::WndProc(TMessage& Message) {
+  switch (Message.Msg) {
+    case kWmClose:
+      Close();
+      return;
+    case kWmKeyDown: {
+      uint16_t key = static_cast<uint16_t>(Message.WParam);
+      FormKeyDown(this, key, tkbackend::KeyShiftState());
+      if (key != 0) tkbackend::DefaultHandler(*this, Message);
+      return;
+    }
+    case kCmRelease:
+      Free();
+      return;
+    case kCmModalDriver:
+      if (Application->ModalDriver) {
+        auto driver = Application->ModalDriver;
+        driver(*this);
+      }
+      return;
+    default:
+      tkbackend::DefaultHandler(*this, Message);
+  }
+}
+
+TApplication::TApplication(TComponent* owner) : TComponent(owner) {}
+
+void TApplication::ProcessMessages() {
+  while (PumpOneWindowMessage()) {
+  }
+}
+
+void TApplication::HandleException(TObject* Sender) {
+  std::string message;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "Unknown exception";
+  }
+  if (OnException) {
+    OnException(Sender, message);
+  } else {
+    ShowException(message);
+  }
+}
+
+void TApplication::ShowException(const std::string& message) {
+  FShownErrors.push_back(message);
+  tkbackend::ShowErrorBox(FTitle, message);
+}
+
+TScreen::TScreen(TComponent* owner) : TComponent(owner) {}
+
+std::vector<std::string> TScreen::Imes() const {
+  std::vector<std::string> names = tkbackend::InstalledImes();
+  names.insert(names.end(), FImes.begin(), FImes.end());
+  return names;
+}
+
+bool TScreen::ActivateIme(const std::string& name, bool open) {
+  std::vector<std::string> names = Imes();
+  if (std::find(names.begin(), names.end(), name) == names.end()) return false;
+  tkbackend::ActivateIme(name, open);
+  FLastIme.Name = name;
+  FLastIme.Open = open;
+  ++FLastIme.Count;
+  return true;
+}
+
+int TScreen::PixelsPerInch() const { return tkbackend::PixelsPerInch(); }
+
+void TScreen::RemoveForm(TCustomForm* form) {
+  auto it = std::find(FForms.begin(), FForms.end(), form);
+  if (it != FForms.end()) FForms.erase(it);
+}

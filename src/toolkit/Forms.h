@@ -1,0 +1,236 @@
+#pragma once
+// Forms, the application object and the screen object.
+//
+// A form class derives from TForm, applies its layout table in its constructor and binds
+// its controls; NewForm then runs the creation event once the whole object exists:
+//
+//   class Tfrm_about : public Tfrm_CustomDlgEx {
+//    public:
+//     explicit Tfrm_about(TComponent* owner) : Tfrm_CustomDlgEx(owner) {
+//       ApplyLayout(kFrmAboutLayout);          // only what this form changes or adds
+//       Bind(lbText, "lbText");
+//       sBtnClose->OnClick = TNotifyEvent::Method<&Tfrm_about::sBtnCloseClick>(this);
+//     }
+//     const char* ClassName() const override { return "Tfrm_about"; }
+//     void FormShow(TObject* Sender) override { Tfrm_CustomDlgEx::FormShow(Sender); ... }
+//   };
+//   Tfrm_about* dlg = NewForm<Tfrm_about>(Application);
+//   dlg->ShowModal();  dlg->Free();
+//
+// The form's events are virtual members (FormCreate, FormShow, FormDestroy, FormKeyDown,
+// FormClose); an override replaces the base handler and calls it first. Window messages
+// reach WndProc (virtual); what it does not handle goes to the inherited WndProc.
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "toolkit/Controls.h"
+#include "toolkit/Layout.h"
+
+// What happens to a form when it closes.
+enum TCloseAction : uint8_t { caNone = 0, caHide = 1, caFree = 2, caMinimize = 3 };
+
+// Modal results.
+constexpr int mrNone = 0;
+constexpr int mrOk = 1;
+constexpr int mrCancel = 2;
+
+class TCustomForm : public TWinControl {
+ public:
+  explicit TCustomForm(TComponent* owner);
+  const char* ClassName() const override { return "TCustomForm"; }
+
+  // Client area at 96 dpi; SetBounds/Width/Height of a form are its client area too.
+  int ClientWidth() const { return Width(); }
+  int ClientHeight() const { return Height(); }
+  void SetClientSize(int width, int height) { SetBounds(Left(), Top(), width, height); }
+
+  TFormBorderStyle BorderStyle() const { return FBorderStyle; }
+  void SetBorderStyle(TFormBorderStyle style) { FBorderStyle = style; }
+  uint8_t BorderIcons() const { return FBorderIcons; }
+  void SetBorderIcons(uint8_t icons) { FBorderIcons = icons; }
+  TPosition Position() const { return FPosition; }
+  void SetPosition(TPosition position) { FPosition = position; }
+  bool KeyPreview() const { return FKeyPreview; }
+  void SetKeyPreview(bool on) { FKeyPreview = on; }
+  // The form's own input-method name (controls have theirs).
+  const std::string& ImeName() const { return FImeName; }
+  void SetImeName(const std::string& name) { FImeName = name; }
+
+  // Applies a layout table: creates the controls it adds and changes the ones it names.
+  void ApplyLayout(std::span<const TLayoutItem> items);
+  // field := the owned component of that name, which must exist and be a T.
+  template <class T>
+  void Bind(T*& field, const std::string& name) {
+    field = dynamic_cast<T*>(FindComponent(name));
+    if (field == nullptr) throw EInvalidOperation("Form " + Name() + " has no " + name);
+  }
+
+  // Runs the creation event; NewForm calls it once the object is complete.
+  void AfterConstruction();
+
+  // The form's window, created when first needed.
+  uintptr_t WindowHandle();
+
+  void Show();
+  void Hide();
+  // Shows the form modally and returns its modal result once the loop has ended. The
+  // application window and the other forms are disabled meanwhile. Raises
+  // EInvalidOperation for a form that is visible or already modal.
+  int ShowModal();
+  bool Modal() const { return FModal; }
+  int ModalResult() const { return FModalResult; }
+  // A result other than 0 ends the modal loop.
+  void SetModalResult(int result) { FModalResult = result; }
+
+  // The close path: a modal form ends its loop with mrCancel (its close event runs at the
+  // end of the loop); another form runs its close event and hides, minimises or releases
+  // itself as the event decides.
+  void Close();
+  // Asks for the form to be freed by a later turn of the message loop (a message to its
+  // own window); freeing the form before that turn cancels the request.
+  void Release();
+
+  // Sends a message to WndProc now, as the window would receive it.
+  intptr_t Perform(uint32_t msg, uintptr_t wParam, intptr_t lParam);
+  // Backend use: delivers a window message; an exception goes to the application's error
+  // report instead of the caller.
+  void Dispatch(TMessage& message) noexcept;
+
+  // Events, connected by name: override and call the base first.
+  virtual void FormCreate(TObject* /*Sender*/) {}
+  virtual void FormShow(TObject* /*Sender*/) {}
+  virtual void FormDestroy(TObject* /*Sender*/) {}
+  virtual void FormKeyDown(TObject* /*Sender*/, uint16_t& /*Key*/, TShiftState /*Shift*/) {}
+  virtual void FormClose(TObject* /*Sender*/, TCloseAction& /*Action*/) {}
+  // Whether the form may close now.
+  virtual bool CloseQuery() { return true; }
+
+  void CreateHandleTree() override;
+
+ protected:
+  ~TCustomForm() override;
+  void BeforeDestruction() override;
+  // The window procedure: close, key-down, release and modal-driver messages; the rest
+  // goes to the backend's default handling.
+  virtual void WndProc(TMessage& Message);
+
+ private:
+  void DoClose(TCloseAction& action);
+  void CloseModal();
+
+  TFormBorderStyle FBorderStyle = TFormBorderStyle::bsSizeable;
+  uint8_t FBorderIcons = biSystemMenu | biMinimize | biMaximize;
+  TPosition FPosition = TPosition::poDesigned;
+  bool FKeyPreview = false;
+  std::string FImeName;
+  bool FModal = false;
+  int FModalResult = mrNone;
+  bool FCreated = false;
+};
+
+class TForm : public TCustomForm {
+ public:
+  explicit TForm(TComponent* owner) : TCustomForm(owner) {}
+  const char* ClassName() const override { return "TForm"; }
+};
+
+// Creates a form of class T: constructs it (layouts applied, controls bound), then runs
+// its creation event. A failure frees the partly built form and is raised again.
+template <class T, class... A>
+T* NewForm(TComponent* owner, A&&... args) {
+  T* form = new T(owner, std::forward<A>(args)...);
+  try {
+    form->AfterConstruction();
+  } catch (...) {
+    form->Free();
+    throw;
+  }
+  return form;
+}
+
+// The application object: window handle, message loop, modal driver, error report.
+class TApplication : public TComponent {
+ public:
+  explicit TApplication(TComponent* owner);
+  const char* ClassName() const override { return "TApplication"; }
+
+  // The application window: owner of every form, disabled during a modal loop. 0 = none.
+  uintptr_t Handle() const { return FHandle; }
+  void SetHandle(uintptr_t handle) { FHandle = handle; }
+  const std::string& Title() const { return FTitle; }
+  void SetTitle(const std::string& title) { FTitle = title; }
+
+  // Handles every message waiting in the queue.
+  void ProcessMessages();
+
+  // The general error report: call inside a catch block; shows the caught exception's
+  // message to the operator (or hands it to OnException) and returns, so the loop goes on.
+  void HandleException(TObject* Sender);
+  // Shows a message in an error box (or records it headless).
+  void ShowException(const std::string& message);
+  // When set, receives reported errors instead of the operator.
+  std::function<void(TObject* Sender, const std::string& message)> OnException;
+  // Messages shown by ShowException, oldest first.
+  const std::vector<std::string>& ShownErrors() const { return FShownErrors; }
+
+  // Runs once at the start of every modal loop, inside the loop (headless: before the
+  // loop waits; Windows: posted to the form), with the form. Tests and scripts drive
+  // the dialog from here through toolkit/UserInput.h.
+  std::function<void(TCustomForm& form)> ModalDriver;
+
+ protected:
+  ~TApplication() override = default;
+
+ private:
+  uintptr_t FHandle = 0;
+  std::string FTitle;
+  std::vector<std::string> FShownErrors;
+};
+
+// The screen object: the forms that exist and the installed input methods.
+class TScreen : public TComponent {
+ public:
+  explicit TScreen(TComponent* owner);
+  const char* ClassName() const override { return "TScreen"; }
+
+  int FormCount() const { return static_cast<int>(FForms.size()); }
+  TCustomForm* Forms(int index) const { return FForms.at(index); }
+
+  // Names of the installed input methods (Windows: keyboard layouts with their IME
+  // descriptions; headless: what SetImes gave, initially none).
+  std::vector<std::string> Imes() const;
+  void SetImes(std::vector<std::string> names) { FImes = std::move(names); }
+  // Activates the installed input method of that name and opens or closes it; false and
+  // nothing done when no input method has that name.
+  bool ActivateIme(const std::string& name, bool open);
+
+  // The last activation made (for tests and diagnostics).
+  struct TImeActivation {
+    std::string Name;
+    bool Open = false;
+    int Count = 0;  // activations made so far
+  };
+  const TImeActivation& LastImeActivation() const { return FLastIme; }
+
+  // Pixels per inch of the screen (96 headless).
+  int PixelsPerInch() const;
+
+  // Toolkit use.
+  void AddForm(TCustomForm* form) { FForms.push_back(form); }
+  void RemoveForm(TCustomForm* form);
+
+ protected:
+  ~TScreen() override = default;
+
+ private:
+  std::vector<TCustomForm*> FForms;
+  std::vector<std::string> FImes;
+  TImeActivation FLastIme;
+};
+
+// The process-wide objects. The toolkit creates one of each at start-up and frees those
+// same ones at exit; a library may point these variables elsewhere and put them back.
+extern TApplication* Application;
+extern TScreen* Screen;

@@ -1,0 +1,270 @@
+// The toolkit's behaviour as dialogs rely on it: list operations, the close paths and the
+// deferred release, the error report inside the modal loop, input-method activation.
+// Driven through UserInput.h, so the same tests run headless and on real windows.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Window.h"
+#include "toolkit/Forms.h"
+#include "toolkit/UserInput.h"
+
+namespace {
+
+constexpr TLayoutItem kTestLayout[] = {
+    {.Name = "", .Width = 300, .Height = 200, .Caption = "test",
+     .BorderStyle = TFormBorderStyle::bsSingle, .BorderIcons = biSystemMenu},
+    {.Name = "Group", .Class = "TXPTolvikGroupBox", .Left = 8, .Top = 8, .Width = 200,
+     .Height = 150},
+    {.Name = "List", .Class = "TXPTolvikListBox", .Parent = "Group", .Left = 1, .Top = 13,
+     .Width = 198, .Height = 100, .ItemHeight = 12},
+    {.Name = "Edit", .Class = "TXPTolvikEdit", .Left = 210, .Top = 8, .Width = 80, .Height = 20},
+    {.Name = "Button", .Class = "TModalSpeedButton", .Left = 210, .Top = 160, .Width = 67,
+     .Height = 22, .Caption = "关闭"},
+};
+
+// A form that records what happens to it.
+class TTestForm : public TForm {
+ public:
+  explicit TTestForm(TComponent* owner, int* destroyed) : TForm(owner), FDestroyed(destroyed) {
+    ApplyLayout(kTestLayout);
+    Bind(List, "List");
+    Bind(Edit, "Edit");
+    Bind(Button, "Button");
+  }
+  const char* ClassName() const override { return "TTestForm"; }
+  void FormClose(TObject* Sender, TCloseAction& Action) override {
+    TForm::FormClose(Sender, Action);
+    ++Closes;
+    Action = CloseAction;
+  }
+  void FormDestroy(TObject* Sender) override {
+    TForm::FormDestroy(Sender);
+    ++*FDestroyed;
+  }
+
+  TXPTolvikListBox* List = nullptr;
+  TXPTolvikEdit* Edit = nullptr;
+  TModalSpeedButton* Button = nullptr;
+  TCloseAction CloseAction = caFree;
+  int Closes = 0;
+
+ private:
+  int* FDestroyed;
+};
+
+class ToolkitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Application->OnException = [this](TObject*, const std::string& message) {
+      Reported.push_back(message);
+    };
+  }
+  void TearDown() override {
+    Application->ModalDriver = nullptr;
+    Application->OnException = nullptr;
+    Application->ProcessMessages();
+  }
+  TTestForm* MakeForm() { return NewForm<TTestForm>(Application, &Destroyed); }
+
+  int Destroyed = 0;
+  std::vector<std::string> Reported;
+};
+
+TEST_F(ToolkitTest, ListSetTextSplitsAtEveryLineBreak) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      {"empty text, no lines", "", {}},
+      {"one line", "读卡器 A", {"读卡器 A"}},
+      {"CR LF", "A\r\nB", {"A", "B"}},
+      {"CR alone", "A\rB", {"A", "B"}},
+      {"LF alone", "A\nB", {"A", "B"}},
+      {"final break adds no line", "A\r\nB\r\n", {"A", "B"}},
+      {"LF CR is two breaks", "A\n\rB", {"A", "", "B"}},
+      {"empty lines kept", "A\r\n\r\nB", {"A", "", "B"}},
+      {"lone break is one empty line", "\r\n", {""}},
+      {"spaces kept", " A \r\n B ", {" A ", " B "}},
+  };
+  TTestForm* form = MakeForm();
+  form->WindowHandle();  // real list window on Windows
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    form->List->SetText("old\r\nlines");
+    form->List->SetItemIndex(1);
+    form->List->SetText(c.text);
+    ASSERT_EQ(form->List->Count(), static_cast<int>(c.want.size()));
+    for (int i = 0; i < form->List->Count(); ++i) EXPECT_EQ(form->List->Line(i), c.want[i]);
+    EXPECT_EQ(form->List->ItemIndex(), -1);
+  }
+  form->Free();
+}
+
+TEST_F(ToolkitTest, ListSelectionAndExactSearch) {
+  TTestForm* form = MakeForm();
+  form->Show();  // users select only in a form they see
+  TXPTolvikListBox& list = *form->List;
+  list.SetText("Reader A\r\nreader a\r\nReader B\r\nReader A");
+  struct Case {
+    const char* name;
+    std::string find;
+    int want;
+  };
+  const Case finds[] = {
+      {"first of two equal lines", "Reader A", 0},
+      {"letter case counts", "reader a", 1},
+      {"no partial match", "Reader", -1},
+      {"trailing space counts", "Reader B ", -1},
+      {"empty text", "", -1},
+  };
+  for (const Case& c : finds) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(list.IndexOf(c.find), c.want);
+  }
+  list.SetItemIndex(2);
+  EXPECT_EQ(list.ItemIndex(), 2);
+  list.SetItemIndex(-1);
+  EXPECT_EQ(list.ItemIndex(), -1);
+  list.SetItemIndex(7);
+  EXPECT_EQ(list.ItemIndex(), -1) << "an index out of range clears the selection";
+  UserSelectLine(list, 3);
+  EXPECT_EQ(list.ItemIndex(), 3) << "a selection made by the user counts";
+  EXPECT_THROW(list.Line(4), EInvalidOperation);
+  form->Free();
+}
+
+TEST_F(ToolkitTest, EveryClosePathOfAModalFormRunsTheCloseEventOnce) {
+  struct Case {
+    const char* name;
+    void (*close)(TTestForm&);
+  };
+  const Case cases[] = {
+      {"close box", [](TTestForm& f) { UserCloseBox(f); }},
+      {"system menu", [](TTestForm& f) { UserSystemMenuClose(f); }},
+      {"button calling Close",
+       [](TTestForm& f) {
+         f.Button->OnClick = TNotifyEvent::Function([&f](TObject*) { f.Close(); });
+         UserClick(*f.Button);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Destroyed = 0;
+    TTestForm* form = MakeForm();
+    Application->ModalDriver = [&](TCustomForm&) { c.close(*form); };
+    EXPECT_EQ(form->ShowModal(), mrCancel);
+    EXPECT_EQ(form->Closes, 1);
+    EXPECT_FALSE(form->Visible());
+    EXPECT_EQ(Destroyed, 0) << "the free action only asks for a later release";
+    form->Free();
+    EXPECT_EQ(Destroyed, 1);
+    // The release request died with the form's window: nothing is freed twice.
+    Application->ProcessMessages();
+    EXPECT_EQ(Destroyed, 1);
+  }
+}
+
+TEST_F(ToolkitTest, FreeActionOfAModelessFormReleasesItOnALaterTurn) {
+  TTestForm* form = MakeForm();
+  form->Show();
+  form->Close();
+  EXPECT_EQ(form->Closes, 1);
+  EXPECT_EQ(Destroyed, 0) << "release is deferred";
+  Application->ProcessMessages();
+  EXPECT_EQ(Destroyed, 1);
+}
+
+TEST_F(ToolkitTest, CloseActionNoneKeepsTheModalLoopRunning) {
+  TTestForm* form = MakeForm();
+  form->CloseAction = caNone;
+  form->Button->SetModalResult(mrOk);
+  // The close box is refused; a later turn of the loop gets the button's close through.
+  auto second = [&](TCustomForm&) {
+    form->Button->OnClick = TNotifyEvent::Function([&](TObject*) { form->CloseAction = caHide; });
+    UserClick(*form->Button);
+  };
+  Application->ModalDriver = [&](TCustomForm&) {
+    UserCloseBox(*form);
+    Application->ModalDriver = second;
+    PostWindowMessage(form->WindowHandle(), kCmModalDriver, 0, 0);
+  };
+  EXPECT_EQ(form->ShowModal(), mrOk);
+  EXPECT_EQ(form->Closes, 2);
+  form->Free();
+  Application->ProcessMessages();
+  EXPECT_EQ(Destroyed, 1);
+}
+
+TEST_F(ToolkitTest, HandlerFailureIsReportedAndTheLoopGoesOn) {
+  TTestForm* form = MakeForm();
+  int clicks = 0;
+  form->Button->OnClick = TNotifyEvent::Function([&](TObject*) {
+    if (++clicks == 1) throw Exception("读卡器库未加载");
+    form->Close();
+  });
+  Application->ModalDriver = [&](TCustomForm&) {
+    UserClick(*form->Button);
+    UserClick(*form->Button);
+  };
+  EXPECT_EQ(form->ShowModal(), mrCancel);
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(Reported, std::vector<std::string>{"读卡器库未加载"});
+  form->Free();
+}
+
+TEST_F(ToolkitTest, InputMethodFollowsWhatTheFocusEntryHandlerLeft) {
+  Screen->SetImes({"中文 - 测试输入法"});
+  TTestForm* form = MakeForm();
+  struct Case {
+    const char* name;
+    std::string nameSet;
+    TImeMode modeSet;
+    bool activated;
+    bool open;
+  };
+  const Case cases[] = {
+      {"installed, opened", "中文 - 测试输入法", imOpen, true, true},
+      {"installed, closed", "中文 - 测试输入法", imClose, true, false},
+      {"no such input method", "日本語", imOpen, false, false},
+  };
+  Application->ModalDriver = [&](TCustomForm&) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      form->Edit->SetImeName("英语");
+      form->Edit->SetImeMode(imDontCare);
+      form->Edit->OnEnter = TNotifyEvent::Function([&](TObject*) {
+        form->Edit->SetImeName(c.nameSet);
+        form->Edit->SetImeMode(c.modeSet);
+      });
+      int before = Screen->LastImeActivation().Count;
+      UserFocus(*form->List);
+      UserFocus(*form->Edit);
+      EXPECT_EQ(Screen->LastImeActivation().Count, before + (c.activated ? 1 : 0));
+      if (c.activated) {
+        EXPECT_EQ(Screen->LastImeActivation().Name, c.nameSet);
+        EXPECT_EQ(Screen->LastImeActivation().Open, c.open);
+      }
+    }
+    form->Close();
+  };
+  form->ShowModal();
+  form->Free();
+  Screen->SetImes({});
+}
+
+TEST_F(ToolkitTest, ModalFormRefusesASecondModalLoop) {
+  TTestForm* form = MakeForm();
+  Application->ModalDriver = [&](TCustomForm&) {
+    Application->ModalDriver = nullptr;
+    EXPECT_THROW(form->ShowModal(), EInvalidOperation);
+    form->Close();
+  };
+  form->ShowModal();
+  form->Free();
+}
+
+}  // namespace
