@@ -113,7 +113,7 @@ void TReaderDialogWorld::Run(const std::function<void(Tfrm_option&)>& driver) {
     ran = true;
     driver(*dialog);
     // A driver that forgot to close must not leave the test waiting.
-    if (dialog->Modal()) UserCloseBox(*dialog);
+    if (dialog->ModalResult() == mrNone) UserCloseBox(*dialog);
   };
   ShowFrmOption(0, 0, 0);
   Application->ModalDriver = nullptr;

@@ -42,7 +42,8 @@ class THeadlessDriver : public TDialogDriver {
   }
   void SkinRefresh() override { UserSendMessage(FDialog, 0x517, 0, 0); }
   bool Screenshot(const std::string&) override { return false; }
-  bool Closed() override { return !FDialog.Modal(); }
+  // Headless the loop ends when the driver returns; a modal result means it will.
+  bool Closed() override { return !FDialog.Modal() || FDialog.ModalResult() != mrNone; }
 
  private:
   Tfrm_option& FDialog;
