@@ -114,6 +114,13 @@ int TCustomForm::ShowModal() {
   return FModalResult;
 }
 
+void TCustomForm::SetModalResult(int result) {
+  FModalResult = result;
+  // A result set while a sent message is handled (another program's click) must still
+  // end the loop, which only looks at it after a posted message: post an empty one.
+  if (FModal && result != mrNone && HandleAllocated()) tkbackend::PostToForm(*this, 0);
+}
+
 void TCustomForm::CloseModal() {
   TCloseAction action = caNone;
   if (CloseQuery()) {
@@ -136,7 +143,7 @@ void TCustomForm::DoClose(TCloseAction& action) { FormClose(this, action); }
 
 void TCustomForm::Close() {
   if (FModal) {
-    FModalResult = mrCancel;
+    SetModalResult(mrCancel);
     return;
   }
   if (!CloseQuery()) return;

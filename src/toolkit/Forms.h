@@ -82,7 +82,7 @@ class TCustomForm : public TWinControl {
   bool Modal() const { return FModal; }
   int ModalResult() const { return FModalResult; }
   // A result other than 0 ends the modal loop.
-  void SetModalResult(int result) { FModalResult = result; }
+  void SetModalResult(int result);
 
   // The close path: a modal form ends its loop with mrCancel (its close event runs at the
   // end of the loop); another form runs its close event and hides, minimises or releases

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ReaderDialogWorld.h"
+#include "host/entry/LibraryEntry.h"
 #include "platform/CurrentDir.h"
 #include "toolkit/UserInput.h"
 
@@ -255,6 +256,59 @@ TEST(ReaderDialog, CurrentDirectoryIsTheSubAppWhileOpenAndRestoredAfter) {
   world.Run([&](Tfrm_option&) { during = GetCurrentDir(); });
   EXPECT_EQ(GetCurrentDir(), before);
   EXPECT_TRUE(std::filesystem::equivalent(during, world.SubAppDir())) << during;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ReaderDialog, EveryCloseReturnsAfterDestructionAndTheNextCallStartsAfresh) {
+  struct Case {
+    const char* name;
+    void (*close)(Tfrm_option&);
+  };
+  const Case cases[] = {
+      {"close button", [](Tfrm_option& dlg) { UserClick(*dlg.sBtnClose); }},
+      {"close box", [](Tfrm_option& dlg) { UserCloseBox(dlg); }},
+      {"system menu", [](Tfrm_option& dlg) { UserSystemMenuClose(dlg); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TReaderDialogWorld world;
+    world.InstallReader("lurmScard_old.dll", {"reader=A", "reader=B"});
+    world.Open();
+    world.Run([&](Tfrm_option& dlg) {
+      UserSelectLine(*dlg.ListBox, 1);
+      UserClick(*dlg.btn_reader);
+      c.close(dlg);
+    });
+    int selected = -2;
+    world.Run([&](Tfrm_option& dlg) { selected = dlg.ListBox->ItemIndex(); });
+    EXPECT_EQ(selected, 1);  // read anew from the parameter the first call stored
+    EXPECT_EQ(world.Calls(), (Lines{"SCListReaders zeroed=1", "SCListReaders zeroed=1"}));
+    EXPECT_TRUE(world.Errors().empty());
+  }
+}
+
+TEST(LibraryEntry, DetachPutsBackTheObjectsRecordedAtLoad) {
+  TApplication* const loadedApplication = Application;
+  TScreen* const loadedScreen = Screen;
+  LibraryAttach();
+  // Someone in the process replaces the toolkit's objects while the library is loaded.
+  TApplication* other = new TApplication(nullptr);
+  TScreen* otherScreen = new TScreen(nullptr);
+  Application = other;
+  Screen = otherScreen;
+  for (int threadReason : {2, 3}) {
+    LibraryDetach(threadReason);
+    EXPECT_EQ(Application, other);
+    EXPECT_EQ(Screen, otherScreen);
+  }
+  LibraryDetach(0);
+  EXPECT_EQ(Application, loadedApplication);
+  EXPECT_EQ(Screen, loadedScreen);
+  other->Free();
+  otherScreen->Free();
 }
 
 }  // namespace

@@ -97,6 +97,8 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
       if (!options.Screenshot.empty() && !driver->Screenshot(options.Screenshot))
         failures.push_back("could not save screenshot " + options.Screenshot);
       RunScript(*script, *driver, transcript, failures);
+      // Closing ends the modal loop; the window goes when ShowFrmOption destroys the dialog.
+      for (int i = 0; i < 100 && !driver->Closed(); ++i) Sleep(50);
       if (!driver->Closed()) {
         failures.push_back("the dialog is still open at the end of the script");
         driver->CloseBox();
