@@ -5,6 +5,8 @@
 // classes named after the control class, painted here. Texts go through the wide API,
 // converted from the ANSI code page. Layout pixels (96 dpi) are scaled to the system dpi.
 #include <windows.h>
+
+#include <algorithm>
 #include <imm.h>
 
 #include <map>
@@ -475,6 +477,21 @@ void CreateChildWindow(TControl& c) {
   }
   c.SetHandleValue(reinterpret_cast<uintptr_t>(hwnd));
   ApplyFont(c);
+  if (dynamic_cast<TLabel*>(&c) != nullptr) {
+    // Labels size themselves to their text (the designed layouts assume it): a caption
+    // set at run time that is wider than the stored width still shows whole.
+    const std::wstring text = ToWide(c.Caption());
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ oldFont = SelectObject(dc, PeerOf(c)->Font);
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd, dc);
+    if (extent.cx > Scale(c.Width())) {
+      SetWindowPos(hwnd, nullptr, 0, 0, extent.cx, std::max<int>(Scale(c.Height()), extent.cy),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
   if (auto* list = dynamic_cast<TXPTolvikListBox*>(&c)) {
     SendMessageW(hwnd, LB_SETITEMHEIGHT, 0, Scale(list->ItemHeight()));
     tkbackend::ListChanged(*list);
@@ -526,6 +543,21 @@ void UpdateControl(TControl& c) {
     SetWindowTextW(hwnd, ToWide(c.Caption()).c_str());
   }
   ApplyFont(c);
+  if (dynamic_cast<TLabel*>(&c) != nullptr) {
+    // Labels size themselves to their text (the designed layouts assume it): a caption
+    // set at run time that is wider than the stored width still shows whole.
+    const std::wstring text = ToWide(c.Caption());
+    HDC dc = GetDC(hwnd);
+    HGDIOBJ oldFont = SelectObject(dc, PeerOf(c)->Font);
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd, dc);
+    if (extent.cx > Scale(c.Width())) {
+      SetWindowPos(hwnd, nullptr, 0, 0, extent.cx, std::max<int>(Scale(c.Height()), extent.cy),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
   if (auto* list = dynamic_cast<TXPTolvikListBox*>(&c)) {
     SendMessageW(hwnd, LB_SETITEMHEIGHT, 0, Scale(list->ItemHeight()));
     SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
