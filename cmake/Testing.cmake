@@ -29,9 +29,11 @@ else()
   set(RS_TEST_RESULTS_ARG "${RS_TEST_RESULTS}")
 endif()
 
-# rs_add_test(NAME SOURCES src... [LIBS lib...] [TIMEOUT seconds])
+# rs_add_test(NAME SOURCES src... [LIBS lib...] [TIMEOUT seconds] [DESKTOP])
+# DESKTOP: the program makes top-level windows or looks them up by class. Under Wine every
+# program of a run shares one desktop, so such programs run one at a time.
 function(rs_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "DESKTOP" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gtest)
   add_test(NAME ${name}
@@ -41,4 +43,7 @@ function(rs_add_test name)
     set(ARG_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_DESKTOP AND CMAKE_CROSSCOMPILING)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
+  endif()
 endfunction()
