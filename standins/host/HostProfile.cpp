@@ -211,6 +211,54 @@ std::string EscapeLine(std::string_view text) {
   return out;
 }
 
+std::string UnescapeLine(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 1 < field.size()) {
+      const char next = field[++i];
+      out += next == 'r' ? '\r' : next == 'n' ? '\n' : next;
+    } else {
+      out += field[i];
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> ReadRecordedLines(const std::string& path) {
+  std::vector<std::string> lines;
+  const std::optional<std::string> text = ReadWholeFile(path);
+  if (!text) return lines;
+  size_t start = 0;
+  while (start < text->size()) {
+    size_t end = text->find('\n', start);
+    if (end == std::string::npos) end = text->size();
+    std::string line = text->substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::optional<TRecordedMessage> ParseRecordedMessage(std::string_view line) {
+  // The first " text=" ends the parameter: a parameter text that itself holds " text=" is
+  // read short, the one ambiguity of this line format.
+  const size_t textAt = line.find(" text=");
+  if (textAt == std::string_view::npos) return std::nullopt;
+  TRecordedMessage m;
+  m.Text = UnescapeLine(line.substr(textAt + 6));
+  if (line.rfind("InforMsg ", 0) == 0) {
+    const size_t paramAt = line.find(" param=");
+    if (paramAt == std::string_view::npos || paramAt > textAt) return std::nullopt;
+    m.Id = std::atoi(std::string(line.substr(9, paramAt - 9)).c_str());
+    m.Param = UnescapeLine(line.substr(paramAt + 7, textAt - paramAt - 7));
+    return m;
+  }
+  if (line.rfind("InfoMsgBox ", 0) == 0) return m;
+  return std::nullopt;
+}
+
 THostProfile LoadHostProfile(const std::string& dirArg) {
   if (dirArg.empty()) throw HostProfileError("host profile folder not given");
   struct stat info{};

@@ -85,5 +85,21 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 bool AppendToFile(const std::string& path, std::string_view bytes);
 // One transcript or log field: backslash, CR and LF written as \\, \r and \n.
 std::string EscapeLine(std::string_view text);
+// The field as it was before EscapeLine.
+std::string UnescapeLine(std::string_view field);
+
+// The lines of a transcript or log file, without their line ends; none when it is missing.
+std::vector<std::string> ReadRecordedLines(const std::string& path);
+
+// A message the host showed, read back from its transcript line:
+//   InforMsg <id> param=<parameter text> text=<text shown>
+//   InfoMsgBox kind=<kind> text=<text shown>          (Id 0)
+struct TRecordedMessage {
+  int32_t Id = 0;
+  std::string Param;
+  std::string Text;
+};
+// The message a transcript line records; nothing for the other lines (GetMsg, skinning).
+std::optional<TRecordedMessage> ParseRecordedMessage(std::string_view line);
 
 char PathSeparator();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "HostWorld.h"
@@ -138,6 +139,40 @@ TEST(HostProfile, ShippedProfileHasEveryMessageTheModuleShows) {
                      ime.Out());
   EXPECT_EQ(ime.View(), "中文 (简体) - 搜狗拼音输入法");
   HostSim_Close();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HostProfile, RecordedMessagesReadBackAsWritten) {
+  // "读" is B6 C1 and "\xB5\x5C" a double-byte character whose trail byte is a backslash.
+  const std::string param = "A\\B\r\n\xB5\x5C 读";
+  const std::string text = "line one\nline two";
+  struct Case {
+    const char* name;
+    std::string line;
+    std::optional<TRecordedMessage> want;
+  };
+  const Case cases[] = {
+      {"catalogue message",
+       "InforMsg 70000527 param=" + EscapeLine(param) + " text=" + EscapeLine(text),
+       TRecordedMessage{70000527, param, text}},
+      {"empty parameter", "InforMsg 70000530 param= text=ok", TRecordedMessage{70000530, "", "ok"}},
+      {"text the module built", "InfoMsgBox kind=0 text=" + EscapeLine(text),
+       TRecordedMessage{0, "", text}},
+      {"catalogue lookup is not a message", "GetMsg 70001008 param=", std::nullopt},
+      {"skinning is not a message", "SetSkinSchemeCtrls", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto got = ParseRecordedMessage(c.line);
+    ASSERT_EQ(got.has_value(), c.want.has_value());
+    if (!got) continue;
+    EXPECT_EQ(got->Id, c.want->Id);
+    EXPECT_EQ(got->Param, c.want->Param);
+    EXPECT_EQ(got->Text, c.want->Text);
+  }
 }
 
 }  // namespace

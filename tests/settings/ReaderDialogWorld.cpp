@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "HostProfile.h"
 #include "HostSim.h"
 #include "host/entry/LibraryEntry.h"
 #include "platform/Profile.h"
@@ -21,12 +22,6 @@ namespace {
 // dialog changes the current directory later, so it is taken once, at start-up.
 const fs::path kBinDir = fs::current_path();
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -34,24 +29,7 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   ASSERT_TRUE(out.good()) << path;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
 
-std::string After(const std::string& line, const std::string& key, const std::string& until) {
-  size_t at = line.find(key);
-  if (at == std::string::npos) return {};
-  at += key.size();
-  size_t end = until.empty() ? std::string::npos : line.find(until, at);
-  return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
-}
 
 bool IsReaderCall(const std::string& line) { return line.rfind("SC", 0) == 0; }
 
@@ -122,16 +100,14 @@ void TReaderDialogWorld::Run(const std::function<void(Tfrm_option&)>& driver) {
 }
 
 std::vector<std::string> TReaderDialogWorld::TranscriptLines() const {
-  return SplitLines(ReadFile(FProfile / "transcript.txt"));
+  return ReadRecordedLines((FProfile / "transcript.txt").string());
 }
 
 std::vector<TShownMessage> TReaderDialogWorld::Messages() const {
   std::vector<TShownMessage> shown;
   for (const std::string& line : TranscriptLines()) {
-    if (line.rfind("InforMsg ", 0) == 0)
-      shown.push_back({std::atoi(line.c_str() + 9), After(line, " param=", " text=")});
-    else if (line.rfind("InfoMsgBox ", 0) == 0)
-      shown.push_back({0, After(line, " text=", "")});
+    // A message box shows the text the module built; its "parameter" here is that text.
+    if (auto m = ParseRecordedMessage(line)) shown.push_back({m->Id, m->Id == 0 ? m->Text : m->Param});
   }
   return shown;
 }
@@ -146,15 +122,17 @@ std::vector<std::string> TReaderDialogWorld::Calls() const {
 std::vector<std::string> TReaderDialogWorld::Events() const {
   std::vector<std::string> events;
   for (const std::string& line : TranscriptLines()) {
-    if (IsReaderCall(line)) events.push_back(line);
-    else if (line.rfind("InforMsg ", 0) == 0) events.push_back("msg " + std::to_string(std::atoi(line.c_str() + 9)));
-    else if (line.rfind("InfoMsgBox ", 0) == 0) events.push_back("msgbox");
+    if (IsReaderCall(line)) {
+      events.push_back(line);
+    } else if (auto m = ParseRecordedMessage(line)) {
+      events.push_back(m->Id == 0 ? "msgbox" : "msg " + std::to_string(m->Id));
+    }
   }
   return events;
 }
 
 std::vector<std::string> TReaderDialogWorld::LogLines() const {
-  return SplitLines(ReadFile(FProfile / "host.log"));
+  return ReadRecordedLines((FProfile / "host.log").string());
 }
 
 std::string TReaderDialogWorld::Param() const {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Host.h"
+#include "HostProfile.h"
 #include "HostSim.h"
 #include "host/HostString.h"
 #include "platform/Profile.h"
@@ -32,47 +33,20 @@ int Usage(const char* why) {
   return 2;
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  if (path.empty()) return lines;
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string After(const std::string& line, const std::string& key, const std::string& until) {
-  size_t at = line.find(key);
-  if (at == std::string::npos) return {};
-  at += key.size();
-  size_t end = until.empty() ? std::string::npos : line.find(until, at);
-  return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
-}
-
 // The events of the host world: messages from the transcript, host log lines, and the
 // reader library's calls from the trace the simulated library writes beside itself.
 std::vector<TTranscriptEvent> ReadEvents(const std::string& traceFile) {
   std::vector<TTranscriptEvent> events;
-  for (const std::string& line : ReadLines(HostSim_TranscriptPath())) {
-    TTranscriptEvent e;
-    if (line.rfind("InforMsg ", 0) == 0) {
-      e.MessageId = std::atoi(line.c_str() + 9);
-      e.Param = After(line, " param=", " text=");
-      e.Text = After(line, " text=", "");
-    } else if (line.rfind("InfoMsgBox ", 0) == 0) {
-      e.Text = After(line, " text=", "");
-    } else {
-      continue;
+  for (const std::string& line : ReadRecordedLines(HostSim_TranscriptPath())) {
+    if (auto m = ParseRecordedMessage(line)) {
+      events.push_back({TTranscriptEvent::kMessage, m->Id, m->Param, m->Text});
     }
-    events.push_back(e);
   }
-  for (const std::string& line : ReadLines(HostSim_LogPath())) {
+  for (const std::string& line : ReadRecordedLines(HostSim_LogPath())) {
     events.push_back({TTranscriptEvent::kLog, 0, {}, line});
   }
-  for (const std::string& line : ReadLines(traceFile)) {
+  if (traceFile.empty()) return events;
+  for (const std::string& line : ReadRecordedLines(traceFile)) {
     events.push_back({TTranscriptEvent::kReaderCall, 0, {}, line});
   }
   return events;
