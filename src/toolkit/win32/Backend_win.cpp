@@ -98,6 +98,22 @@ void HLine(HDC dc, int x0, int x1, int y, COLORREF color, int style = PS_SOLID) 
   DeleteObject(pen);
 }
 
+// Labels size themselves to their text (the designed layouts assume it): a caption set at
+// run time that is wider than the stored width still shows whole.
+void AutoSizeLabel(TControl& c, HWND hwnd) {
+  const std::wstring text = ToWide(c.Caption());
+  HDC dc = GetDC(hwnd);
+  HGDIOBJ oldFont = SelectObject(dc, PeerOf(c)->Font);
+  SIZE extent{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  SelectObject(dc, oldFont);
+  ReleaseDC(hwnd, dc);
+  if (extent.cx > Scale(c.Width())) {
+    SetWindowPos(hwnd, nullptr, 0, 0, extent.cx, std::max<int>(Scale(c.Height()), extent.cy),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
 void DrawCaption(HDC dc, TControl& c, RECT r, UINT format) {
   std::wstring text = ToWide(c.Caption());
   HGDIOBJ oldFont = SelectObject(dc, PeerOf(c)->Font);
@@ -477,21 +493,7 @@ void CreateChildWindow(TControl& c) {
   }
   c.SetHandleValue(reinterpret_cast<uintptr_t>(hwnd));
   ApplyFont(c);
-  if (dynamic_cast<TLabel*>(&c) != nullptr) {
-    // Labels size themselves to their text (the designed layouts assume it): a caption
-    // set at run time that is wider than the stored width still shows whole.
-    const std::wstring text = ToWide(c.Caption());
-    HDC dc = GetDC(hwnd);
-    HGDIOBJ oldFont = SelectObject(dc, PeerOf(c)->Font);
-    SIZE extent{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-    SelectObject(dc, oldFont);
-    ReleaseDC(hwnd, dc);
-    if (extent.cx > Scale(c.Width())) {
-      SetWindowPos(hwnd, nullptr, 0, 0, extent.cx, std::max<int>(Scale(c.Height()), extent.cy),
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-  }
+  if (dynamic_cast<TLabel*>(&c) != nullptr) AutoSizeLabel(c, hwnd);
   if (auto* list = dynamic_cast<TXPTolvikListBox*>(&c)) {
     SendMessageW(hwnd, LB_SETITEMHEIGHT, 0, Scale(list->ItemHeight()));
     tkbackend::ListChanged(*list);
@@ -543,21 +545,7 @@ void UpdateControl(TControl& c) {
     SetWindowTextW(hwnd, ToWide(c.Caption()).c_str());
   }
   ApplyFont(c);
-  if (dynamic_cast<TLabel*>(&c) != nullptr) {
-    // Labels size themselves to their text (the designed layouts assume it): a caption
-    // set at run time that is wider than the stored width still shows whole.
-    const std::wstring text = ToWide(c.Caption());
-    HDC dc = GetDC(hwnd);
-    HGDIOBJ oldFont = SelectObject(dc, PeerOf(c)->Font);
-    SIZE extent{};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-    SelectObject(dc, oldFont);
-    ReleaseDC(hwnd, dc);
-    if (extent.cx > Scale(c.Width())) {
-      SetWindowPos(hwnd, nullptr, 0, 0, extent.cx, std::max<int>(Scale(c.Height()), extent.cy),
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-  }
+  if (dynamic_cast<TLabel*>(&c) != nullptr) AutoSizeLabel(c, hwnd);
   if (auto* list = dynamic_cast<TXPTolvikListBox*>(&c)) {
     SendMessageW(hwnd, LB_SETITEMHEIGHT, 0, Scale(list->ItemHeight()));
     SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
