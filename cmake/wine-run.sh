@@ -70,6 +70,12 @@ mkdir -p "$WINEPREFIX"
     timeout 300 wineboot -i >/dev/null 2>&1
     timeout 60 wineserver -w 2>/dev/null
   fi
+  # Xvfb has no window manager: Wine would wait 2 s for one at every hidden window
+  # unless its windows are unmanaged.
+  if [[ ! -f $WINEPREFIX/.rs-unmanaged ]]; then
+    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
+      touch "$WINEPREFIX/.rs-unmanaged"
+  fi
 ) 9>"$WINEPREFIX.lock" || exit 1
 
 [[ ${1:-} == --init ]] && exit 0
