@@ -70,6 +70,12 @@ mkdir -p "$WINEPREFIX"
     timeout 300 wineboot -i >/dev/null 2>&1
     timeout 60 wineserver -w 2>/dev/null
   fi
+  # Wine's own fonts (Marlett draws the title bar's buttons) are not found by this Wine
+  # unless they are in the prefix.
+  fonts=$WINEPREFIX/drive_c/windows/Fonts
+  if [[ -d $fonts && -d /usr/share/wine/fonts && ! -f $fonts/marlett.ttf ]]; then
+    cp -n /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null
+  fi
   # Xvfb has no window manager: Wine would wait 2 s for one at every hidden window
   # unless its windows are unmanaged.
   if [[ ! -f $WINEPREFIX/.rs-unmanaged ]]; then
