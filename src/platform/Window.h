@@ -11,6 +11,7 @@
 //   SendWindowMessage(FindTopLevelWindow("Tfrm_MainFrame"), 1296, 0, 0);
 #include <cstdint>
 #include <functional>
+#include <string>
 
 // A window handle; 0 is none.
 using TWindowHandle = uintptr_t;
@@ -31,6 +32,11 @@ bool PumpOneWindowMessage();
 
 // True while the window exists.
 bool IsWindowAlive(TWindowHandle window);
+
+// Writes the window, frame included, as the screen shows it to a 24-bit BMP file (a window
+// that is not on the screen draws itself instead). False where there are no real windows,
+// or when the capture or the file fails.
+bool SaveWindowImage(TWindowHandle window, const std::string& bmpPath);
 
 // A top-level window of a given class whose messages go to a callback. Not copyable; the
 // window is destroyed with the object. Messages that the callback does not know should

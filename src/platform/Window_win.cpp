@@ -1,6 +1,7 @@
 // Top-level windows through the Windows API.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "platform/Window.h"
@@ -74,4 +75,51 @@ TMessageWindow::TMessageWindow(const char* className, THandler handler)
 TMessageWindow::~TMessageWindow() {
   if (FHandle != 0) DestroyWindow(reinterpret_cast<HWND>(FHandle));
   delete FState;
+}
+
+bool SaveWindowImage(TWindowHandle window, const std::string& bmpPath) {
+  HWND hwnd = reinterpret_cast<HWND>(window);
+  if (!IsWindow(hwnd)) return false;
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return false;
+  HDC windowDc = GetWindowDC(hwnd);
+  HDC memDc = CreateCompatibleDC(windowDc);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = h;  // bottom-up, as a BMP file stores it
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(windowDc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = dib != nullptr;
+  if (ok) {
+    HGDIOBJ old = SelectObject(memDc, dib);
+    // What the screen shows; a window that is not on the screen draws itself instead.
+    if (!BitBlt(memDc, 0, 0, w, h, windowDc, 0, 0, SRCCOPY)) PrintWindow(hwnd, memDc, 0);
+    GdiFlush();
+    SelectObject(memDc, old);
+    DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) & ~3u);
+    DWORD imageSize = stride * static_cast<DWORD>(h);
+    BITMAPFILEHEADER fh{};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(fh) + sizeof(BITMAPINFOHEADER);
+    fh.bfSize = fh.bfOffBits + imageSize;
+    bi.bmiHeader.biSizeImage = imageSize;
+    FILE* f = std::fopen(bmpPath.c_str(), "wb");
+    ok = f != nullptr;
+    if (ok) {
+      ok = std::fwrite(&fh, sizeof(fh), 1, f) == 1 &&
+           std::fwrite(&bi.bmiHeader, sizeof(BITMAPINFOHEADER), 1, f) == 1 &&
+           std::fwrite(bits, imageSize, 1, f) == 1;
+      ok = std::fclose(f) == 0 && ok;
+    }
+    DeleteObject(dib);
+  }
+  DeleteDC(memDc);
+  ReleaseDC(hwnd, windowDc);
+  return ok;
 }

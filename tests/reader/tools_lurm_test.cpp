@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../host/HostWorld.h"
+#include "HostProfile.h"
 #include "ReaderWorld.h"
 #include "util/ParamList.h"
 
@@ -22,18 +23,6 @@ const char kCatalogue[] =
     "70000985=服务已停止\n70000986=没有读卡器\n70000987=不支持的卡\n70000988=卡无响应\n"
     "70000989=卡未上电\n70000990=卡已复位\n70000991=卡已移除\n70000992=代码 123\n"
     "70001008=读卡器操作失败，错误代码：%s，错误说明：%s\n";
-
-Lines SplitLines(const std::string& text) {
-  Lines lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return lines;
-}
 
 // A sub-application folder with the simulated library installed as "lurmScard_old.dll",
 // and a host whose sub-application directory it is.
@@ -52,7 +41,7 @@ class ReaderTools : public ::testing::Test {
     ASSERT_EQ(HostSim_Open(FHost->Dir().c_str()), 1) << HostSim_LastError();
     FInvoker = std::make_unique<TLURMScardInvoker>(FReader.HostPathOf("lurmScard_old.dll"));
   }
-  Lines Calls() const { return SplitLines(FHost->Read("transcript.txt")); }
+  Lines Calls() const { return ReadRecordedLines(FHost->Path("transcript.txt")); }
 
   TReaderWorld FReader;
   std::unique_ptr<HostWorld> FHost;

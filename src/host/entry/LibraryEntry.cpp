@@ -8,9 +8,6 @@ namespace {
 // The toolkit objects current when the library was loaded; not owned here.
 TApplication* OldApplication = nullptr;
 TScreen* OldScreen = nullptr;
-// The dialog of the call in progress. Each call also keeps its own dialog, so a nested
-// call cannot make an outer call destroy the wrong one.
-Tfrm_option* frm_option = nullptr;
 bool HookInstalled = false;
 
 }  // namespace
@@ -30,8 +27,9 @@ void LibraryDetach(int Reason) {
 void RS_STDCALL ShowFrmOption(THostHandle AppHandle, uint32_t, uint32_t) noexcept {
   try {
     Application->SetHandle(AppHandle);
+    // Each call keeps its own dialog, so a nested call cannot make an outer call destroy
+    // the wrong one.
     Tfrm_option* dialog = NewForm<Tfrm_option>(Application);
-    frm_option = dialog;
     try {
       dialog->ShowModal();
     } catch (...) {

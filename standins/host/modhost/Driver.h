@@ -11,6 +11,4 @@
 // The first visible top-level window of the class, waited for at most timeoutMs.
 HWND WaitForDialog(const wchar_t* className, int timeoutMs);
 std::unique_ptr<TDialogDriver> MakeWin32Driver(HWND dialog);
-// Saves the window as it is on the screen to a 24-bit BMP file.
-bool SaveWindowImage(HWND window, const std::string& path);
 #endif

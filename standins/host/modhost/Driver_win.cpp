@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "Driver.h"
+#include "platform/Window.h"
 
 namespace {
 
@@ -144,7 +145,12 @@ class TWin32Driver : public TDialogDriver {
     SendMessageTimeoutW(FDialog, 0x517, 0, 0, SMTO_NORMAL, 30000, &ignored);
   }
 
-  bool Screenshot(const std::string& path) override { return SaveWindowImage(FDialog, path); }
+  bool Screenshot(const std::string& path) override {
+    // Let the last click's repaint reach the screen first.
+    RedrawWindow(FDialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return SaveWindowImage(reinterpret_cast<TWindowHandle>(FDialog), path);
+  }
 
   bool Closed() override { return !IsWindow(FDialog); }
 
@@ -160,49 +166,6 @@ class TWin32Driver : public TDialogDriver {
 
 }  // namespace
 
-bool SaveWindowImage(HWND window, const std::string& path) {
-  // The window as it is on the screen, frame included: copied from the screen, so
-  // that child windows are drawn as the operator sees them.
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  RECT r{};
-  if (!GetWindowRect(window, &r)) return false;
-  const int w = r.right - r.left, h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return false;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = h;  // bottom-up, as BMP files store rows
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 24;
-  bi.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool ok = false;
-  if (dib != nullptr) {
-    HGDIOBJ old = SelectObject(mem, dib);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-    GdiFlush();
-    SelectObject(mem, old);
-    const DWORD stride = ((w * 3 + 3) / 4) * 4;
-    BITMAPFILEHEADER fh{};
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof(fh) + sizeof(bi.bmiHeader);
-    fh.bfSize = fh.bfOffBits + stride * h;
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-      ok = std::fwrite(&fh, sizeof(fh), 1, f) == 1 &&
-           std::fwrite(&bi.bmiHeader, sizeof(bi.bmiHeader), 1, f) == 1 &&
-           std::fwrite(bits, stride * h, 1, f) == 1;
-      ok = std::fclose(f) == 0 && ok;
-    }
-    DeleteObject(dib);
-  }
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
-  return ok;
-}
 
 HWND WaitForDialog(const wchar_t* className, int timeoutMs) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
