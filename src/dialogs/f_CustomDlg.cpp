@@ -125,8 +125,7 @@ void Tfrm_CustomDlg::XPEditEnter(TObject* Sender) {
   TImeMode mode = edit->ImeMode();
   if (mode == imChinese || mode == imOpen) {
     edit->SetImeMode(imOpen);
-    edit->SetImeName(
-        std::string(UserConfigParam("RunParameter", "SysIME", "-请选择-").View()));
+    edit->SetImeName(std::string(UserConfigParam("RunParameter", "SysIME", "-请选择-").View()));
   } else {
     edit->SetImeMode(imClose);
     edit->SetImeName("英语");

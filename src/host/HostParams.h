@@ -109,9 +109,7 @@ static_assert(offsetof(TParamEntry, Value) == 260);
 static_assert(offsetof(TSubAppVoHead, Params) == 4);
 #endif
 
-inline TList* SubAppParams(void* subAppVo) {
-  return static_cast<TSubAppVoHead*>(subAppVo)->Params;
-}
+inline TList* SubAppParams(void* subAppVo) { return static_cast<TSubAppVoHead*>(subAppVo)->Params; }
 
 // Releases what a variant holds and leaves it empty. Released: the runtime's host string
 // (kVarString) and interfaces (kVarUnknown, kVarDispatch: one Release through the

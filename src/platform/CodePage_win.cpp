@@ -1,6 +1,6 @@
-#include "platform/CodePage.h"
-
 #include <windows.h>
+
+#include "platform/CodePage.h"
 
 void UpperCaseBytes(uint8_t* bytes, size_t count) {
   CharUpperBuffA(reinterpret_cast<char*>(bytes), static_cast<DWORD>(count));

@@ -1,10 +1,10 @@
-#include "platform/CurrentDir.h"
-
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
+
+#include "platform/CurrentDir.h"
 
 std::string GetCurrentDir() {
   std::vector<char> buf(256);

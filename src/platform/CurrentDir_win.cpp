@@ -1,8 +1,8 @@
-#include "platform/CurrentDir.h"
-
 #include <windows.h>
 
 #include <string>
+
+#include "platform/CurrentDir.h"
 
 std::string GetCurrentDir() {
   DWORD size = GetCurrentDirectoryA(0, nullptr);

@@ -178,8 +178,8 @@ std::optional<std::string> IniFindValue(std::string_view fileBytes, std::string_
   return std::string(Unquote(Span(fileBytes, l.ValueBegin, l.ValueEnd)));
 }
 
-std::string IniWithValue(std::string_view fileBytes, std::string_view section,
-                         std::string_view key, std::string_view value) {
+std::string IniWithValue(std::string_view fileBytes, std::string_view section, std::string_view key,
+                         std::string_view value) {
   section = Trim(section);
   key = Trim(key);
   if (section.empty() || HasLineBreakOrNul(section))
@@ -191,8 +191,8 @@ std::string IniWithValue(std::string_view fileBytes, std::string_view section,
 
   // Quoted when reading would otherwise drop blanks or a pair of quotes.
   std::string written(value);
-  if (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) ||
-                         Unquote(value).size() != value.size()))
+  if (!value.empty() &&
+      (IsBlank(value.front()) || IsBlank(value.back()) || Unquote(value).size() != value.size()))
     written = "\"" + written + "\"";
 
   const TIniFile file = Parse(fileBytes);

@@ -9,9 +9,9 @@
 // Reading:
 // - Lines end with CR LF, CR or LF. A line whose first non-blank byte is "[" and that
 //   holds a "]" starts a section; its name is what lies between the "[" and the last
-//   "]", blanks around it dropped. Any other line with "=" is a key: the name before the first "=", the value
-//   after it, blanks around both dropped. A line without "=" is no key. Lines before
-//   the first section form a section with the empty name.
+//   "]", blanks around it dropped. Any other line with "=" is a key: the name before the first "=",
+//   the value after it, blanks around both dropped. A line without "=" is no key. Lines before the
+//   first section form a section with the empty name.
 // - Section and key names match regardless of ASCII letter case; the names asked for
 //   lose their surrounding blanks. The first of duplicate sections, and within it the
 //   first of duplicate keys, is the one read.
@@ -68,8 +68,8 @@ class IniWriteError : public Exception {
 std::optional<std::string> IniFindValue(std::string_view fileBytes, std::string_view section,
                                         std::string_view key);
 // The file's bytes with key in section set to value. Raises IniFormatError.
-std::string IniWithValue(std::string_view fileBytes, std::string_view section,
-                         std::string_view key, std::string_view value);
+std::string IniWithValue(std::string_view fileBytes, std::string_view section, std::string_view key,
+                         std::string_view value);
 
 // The value of key in section of the file, or defaultValue. Never raises for the file.
 std::string IniReadString(const std::string& fileName, std::string_view section,

@@ -46,8 +46,8 @@ void ReplaceProfileFile(const std::string& path, std::string_view bytes) {
     throw IniWriteError(path, "write permission", EACCES);
 
   const size_t slash = path.find_last_of('/');
-  std::string temp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
-                     ".ini-XXXXXX";
+  std::string temp =
+      (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".ini-XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) throw IniWriteError(path, "mkstemp", errno);
 

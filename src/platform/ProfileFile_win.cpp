@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <algorithm>
 
 #include "platform/Profile.h"
@@ -62,13 +63,14 @@ void ReplaceProfileFile(const std::string& path, std::string_view bytes) {
   }
 
   const size_t slash = path.find_last_of("\\/");
-  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  const std::string folder =
+      slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   char temp[MAX_PATH];
   if (GetTempFileNameA(folder.c_str(), "ini", 0, temp) == 0)
     throw IniWriteError(path, "GetTempFileNameA", static_cast<long>(GetLastError()));
 
-  HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const long error = static_cast<long>(GetLastError());
     DeleteFileA(temp);

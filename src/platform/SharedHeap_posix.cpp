@@ -1,6 +1,6 @@
-#include "platform/SharedHeap.h"
-
 #include <cstdlib>
+
+#include "platform/SharedHeap.h"
 
 void* SharedAlloc(size_t size) { return std::malloc(size); }
 

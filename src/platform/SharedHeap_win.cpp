@@ -1,6 +1,6 @@
-#include "platform/SharedHeap.h"
-
 #include <windows.h>
+
+#include "platform/SharedHeap.h"
 
 void* SharedAlloc(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 

@@ -26,8 +26,7 @@
 class EmptyEntryPointError : public Exception {
  public:
   explicit EmptyEntryPointError(const char* exportName)
-      : Exception(std::string("reader library function \"") + exportName +
-                  "\" is not available"),
+      : Exception(std::string("reader library function \"") + exportName + "\" is not available"),
         FExportName(exportName) {}
   const char* ExportName() const { return FExportName; }
 

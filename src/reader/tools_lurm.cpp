@@ -41,8 +41,8 @@ constexpr TReaderErrorEntry kReaderErrorTable[] = {
 
 HostString ReadIniString(const HostString& FileName, const HostString& Section,
                          const HostString& Ident, const HostString& Default) {
-  return HostString(IniReadString(std::string(FileName.View()), Section.View(), Ident.View(),
-                                  Default.View()));
+  return HostString(
+      IniReadString(std::string(FileName.View()), Section.View(), Ident.View(), Default.View()));
 }
 
 bool IsServerType99() {

@@ -13,9 +13,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner) {
   };
 }
 
-TControl::~TControl() {
-  SetParent(nullptr);
-}
+TControl::~TControl() { SetParent(nullptr); }
 
 void TControl::SetParent(TWinControl* parent) {
   if (parent == FParent) return;

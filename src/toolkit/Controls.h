@@ -167,7 +167,14 @@ class TPanel : public TWinControl {
   TBevelCut FBevelOuter = TBevelCut::bvRaised;
 };
 
-enum class TBevelShape : uint8_t { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine };
+enum class TBevelShape : uint8_t {
+  bsBox,
+  bsFrame,
+  bsTopLine,
+  bsBottomLine,
+  bsLeftLine,
+  bsRightLine
+};
 
 // An etched line or frame.
 class TBevel : public TControl {

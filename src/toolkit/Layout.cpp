@@ -83,7 +83,8 @@ void TCustomForm::ApplyLayout(std::span<const TLayoutItem> items) {
     if (item.PenColor) As<TShape>(c, item, "Pen.Color")->SetPenColor(*item.PenColor);
     if (item.PenStyle) As<TShape>(c, item, "Pen.Style")->SetPenStyle(*item.PenStyle);
     if (item.BrushColor) As<TShape>(c, item, "Brush.Color")->SetBrushColor(*item.BrushColor);
-    if (item.ItemHeight) As<TXPTolvikListBox>(c, item, "ItemHeight")->SetItemHeight(*item.ItemHeight);
+    if (item.ItemHeight)
+      As<TXPTolvikListBox>(c, item, "ItemHeight")->SetItemHeight(*item.ItemHeight);
     if (item.UnfocusedBorderColor) {
       As<TXPTolvikListBox>(c, item, "UnfocusedBorderColor")
           ->SetUnfocusedBorderColor(*item.UnfocusedBorderColor);
@@ -103,10 +104,14 @@ void TCustomForm::ApplyLayout(std::span<const TLayoutItem> items) {
     }
     if (item.ImeMode) As<TXPTolvikEdit>(c, item, "ImeMode")->SetImeMode(*item.ImeMode);
     if (item.Ctl3D) As<TXPTolvikGroupBox>(c, item, "Ctl3D")->SetCtl3D(*item.Ctl3D);
-    if (item.ParentCtl3D) As<TXPTolvikGroupBox>(c, item, "ParentCtl3D")->SetParentCtl3D(*item.ParentCtl3D);
-    if (item.ModalResult) As<TModalSpeedButton>(c, item, "ModalResult")->SetModalResult(*item.ModalResult);
-    if (item.BorderStyle) As<TCustomForm>(c, item, "BorderStyle")->SetBorderStyle(*item.BorderStyle);
-    if (item.BorderIcons) As<TCustomForm>(c, item, "BorderIcons")->SetBorderIcons(*item.BorderIcons);
+    if (item.ParentCtl3D)
+      As<TXPTolvikGroupBox>(c, item, "ParentCtl3D")->SetParentCtl3D(*item.ParentCtl3D);
+    if (item.ModalResult)
+      As<TModalSpeedButton>(c, item, "ModalResult")->SetModalResult(*item.ModalResult);
+    if (item.BorderStyle)
+      As<TCustomForm>(c, item, "BorderStyle")->SetBorderStyle(*item.BorderStyle);
+    if (item.BorderIcons)
+      As<TCustomForm>(c, item, "BorderIcons")->SetBorderIcons(*item.BorderIcons);
     if (item.Position) As<TCustomForm>(c, item, "Position")->SetPosition(*item.Position);
     if (item.KeyPreview) As<TCustomForm>(c, item, "KeyPreview")->SetKeyPreview(*item.KeyPreview);
   }

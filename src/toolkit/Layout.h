@@ -33,15 +33,15 @@ struct TFontSpec {
 };
 
 struct TLayoutItem {
-  const char* Name = "";          // "" = the form
-  const char* Class = nullptr;    // a new control's class: TLabel, TPanel, TBevel, TShape,
-                                  // TXPTolvikEdit, TXPTolvikListBox, TXPTolvikGroupBox,
-                                  // TModalSpeedButton
-  const char* Parent = nullptr;   // a new control's parent control; null = the form
+  const char* Name = "";         // "" = the form
+  const char* Class = nullptr;   // a new control's class: TLabel, TPanel, TBevel, TShape,
+                                 // TXPTolvikEdit, TXPTolvikListBox, TXPTolvikGroupBox,
+                                 // TModalSpeedButton
+  const char* Parent = nullptr;  // a new control's parent control; null = the form
   std::optional<int> Left{}, Top{}, Width{}, Height{};  // the form: Width/Height = client area
   std::optional<TAlign> Align{};
   const char* Caption = nullptr;  // null = unchanged
-  std::optional<TColor> Color{};    // an own colour (ParentColor off)
+  std::optional<TColor> Color{};  // an own colour (ParentColor off)
   std::optional<bool> ParentColor{};
   std::optional<TFontSpec> Font{};  // an own font (ParentFont off)
   std::optional<bool> Visible{}, Enabled{}, Transparent{};

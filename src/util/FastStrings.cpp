@@ -86,8 +86,8 @@ const char* SkipFindNoCase(const char* text, const char* pattern, int32_t textLe
   return Find(text, pattern, textLength, patternLength, table, Upper);
 }
 
-std::string ReplaceAll(std::string_view source, std::string_view find,
-                       std::string_view replacement, bool caseSensitive) {
+std::string ReplaceAll(std::string_view source, std::string_view find, std::string_view replacement,
+                       bool caseSensitive) {
   const int32_t S = static_cast<int32_t>(source.size());
   const int32_t F = static_cast<int32_t>(find.size());
   const int32_t R = static_cast<int32_t>(replacement.size());

@@ -32,5 +32,5 @@ const char* SkipFindNoCase(const char* text, const char* pattern, int32_t textLe
 
 // A new text with every non-overlapping occurrence of find replaced by replacement;
 // source is not changed. An empty find text returns the source unchanged.
-std::string ReplaceAll(std::string_view source, std::string_view find,
-                       std::string_view replacement, bool caseSensitive);
+std::string ReplaceAll(std::string_view source, std::string_view find, std::string_view replacement,
+                       bool caseSensitive);

@@ -19,7 +19,8 @@ bool SameText(std::string_view a, std::string_view b) {
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -75,10 +76,14 @@ uint32_t ParseNumber(const std::string& text, const std::string& where, uint32_t
   uint64_t value = 0;
   for (char c : t) {
     int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else throw HostProfileError(where + ": not a number: " + text);
+    if (c >= '0' && c <= '9')
+      digit = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      throw HostProfileError(where + ": not a number: " + text);
     value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
   }
   if (value > max) throw HostProfileError(where + ": out of range: " + text);
@@ -111,7 +116,8 @@ IniText IniText::Parse(std::string_view text, const std::string& fileName) {
     if (ini.FSections.empty()) throw LineError(fileName, lineNumber, "key outside a section");
     std::string_view key = Trim(line.substr(0, eq));
     if (key.empty()) throw LineError(fileName, lineNumber, "empty key");
-    ini.FSections.back().Keys.emplace_back(std::string(key), std::string(Trim(line.substr(eq + 1))));
+    ini.FSections.back().Keys.emplace_back(std::string(key),
+                                           std::string(Trim(line.substr(eq + 1))));
   });
   return ini;
 }
@@ -203,10 +209,14 @@ std::string EscapeLine(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -261,7 +271,7 @@ std::optional<TRecordedMessage> ParseRecordedMessage(std::string_view line) {
 
 THostProfile LoadHostProfile(const std::string& dirArg) {
   if (dirArg.empty()) throw HostProfileError("host profile folder not given");
-  struct stat info{};
+  struct stat info {};
   if (stat(dirArg.c_str(), &info) != 0 || (info.st_mode & S_IFDIR) == 0) {
     throw HostProfileError("host profile folder not found: " + dirArg);
   }
@@ -300,8 +310,8 @@ THostProfile LoadHostProfile(const std::string& dirArg) {
   profile.ModuleBackColor = number("Skin", "ModuleBackColor", profile.ModuleBackColor, 0xFFFFFFFFu);
   profile.TopBarColor = number("Skin", "TopBarColor", profile.TopBarColor, 0xFFFFFFFFu);
   profile.SysFontColor = number("Skin", "SysFontColor", profile.SysFontColor, 0xFFFFFFFFu);
-  profile.SysFontSize =
-      static_cast<int32_t>(number("Skin", "SysFontSize", static_cast<uint32_t>(profile.SysFontSize), 1000));
+  profile.SysFontSize = static_cast<int32_t>(
+      number("Skin", "SysFontSize", static_cast<uint32_t>(profile.SysFontSize), 1000));
   profile.SysFontCharSet =
       static_cast<uint8_t>(number("Skin", "SysFontCharSet", profile.SysFontCharSet, 255));
 

@@ -188,13 +188,9 @@ std::string CatalogueText(int32_t msgId) {
   return "消息 " + std::to_string(msgId) + " 不在消息目录中";
 }
 
-void Record(const std::string& line) {
-  AppendToFile(World().Profile.TranscriptPath, line + "\n");
-}
+void Record(const std::string& line) { AppendToFile(World().Profile.TranscriptPath, line + "\n"); }
 
-void Show(const std::string& text) {
-  ShowOperatorBox(World().Profile.AppHandle, "提示", text);
-}
+void Show(const std::string& text) { ShowOperatorBox(World().Profile.AppHandle, "提示", text); }
 
 }  // namespace
 

@@ -70,7 +70,8 @@ class CustomDlgTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Dir = fs::temp_directory_path() /
-          ("rs_customdlg_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+          ("rs_customdlg_" +
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(Dir);
     fs::create_directories(Dir / "subapp");
     WriteWorld({0x00F7EFE6, 0x00A0602C, 0x00000000, 9, 134}, "中文 (简体) - 搜狗拼音输入法");
@@ -276,11 +277,8 @@ TEST_F(CustomDlgTest, F1WithAnyShiftStateReachesTheMainFrame) {
     size_t want;
   };
   const Case cases[] = {
-      {"F1", kVkF1, 0, 1},
-      {"Shift+F1", kVkF1, ssShift, 1},
-      {"Ctrl+F1", kVkF1, ssCtrl, 1},
-      {"F2", 0x71, 0, 0},
-      {"P (0x50)", 0x50, 0, 0},
+      {"F1", kVkF1, 0, 1}, {"Shift+F1", kVkF1, ssShift, 1}, {"Ctrl+F1", kVkF1, ssCtrl, 1},
+      {"F2", 0x71, 0, 0},  {"P (0x50)", 0x50, 0, 0},
   };
   Application->ModalDriver = [&](TCustomForm&) {
     for (const Case& c : cases) {

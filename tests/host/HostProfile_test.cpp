@@ -28,7 +28,10 @@ TEST(HostProfile, MalformedFilesAreReportedByFileAndLine) {
       {"message id not a number", "Messages.txt", "7000052x=text\n", "Messages.txt line 1"},
       {"message without '='", "Messages.txt", "; ok\n70000527 text\n", "Messages.txt line 2"},
       {"message id twice", "Messages.txt", "70000527=a\n70000527=b\n", "given twice"},
-      {"UTF-8 catalogue", "Messages.txt", "\xEF\xBB\xBF" "70000527=a\n", "GB2312"},
+      {"UTF-8 catalogue", "Messages.txt",
+       "\xEF\xBB\xBF"
+       "70000527=a\n",
+       "GB2312"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -97,8 +100,8 @@ TEST(HostProfile, FillMsgText) {
 }
 
 TEST(HostProfile, InitialParametersAndRecords) {
-  HostWorld world({{"Host.ini",
-                    "[User]\nName=操作员\n[Params]\nGlobal_nuvreader=ACS 0\nOther = x y \n"}});
+  HostWorld world(
+      {{"Host.ini", "[User]\nName=操作员\n[Params]\nGlobal_nuvreader=ACS 0\nOther = x y \n"}});
   ASSERT_TRUE(world.Opened()) << HostSim_LastError();
   EXPECT_EQ(HostSim_ParamCount(), 2);
   HostString text;

@@ -39,9 +39,8 @@ const char* const kUserConfig = "[RunParameter]\nSysIME=中文 (简体) - 搜狗
 
 class HostServicesTest : public ::testing::Test {
  protected:
-  HostWorld FWorld{{{"Host.ini", kHostIni},
-                    {"Messages.txt", kCatalogue},
-                    {"UserConfig.ini", kUserConfig}}};
+  HostWorld FWorld{
+      {{"Host.ini", kHostIni}, {"Messages.txt", kCatalogue}, {"UserConfig.ini", kUserConfig}}};
   void SetUp() override { ASSERT_TRUE(FWorld.Opened()) << HostSim_LastError(); }
   std::string Transcript() const { return FWorld.Read("transcript.txt"); }
 };
@@ -84,8 +83,8 @@ TEST_F(HostServicesTest, ParameterTextIsCutTo255Bytes) {
   std::string longName(300, 'R');
   ShowHostMsg(kMsgReaderStored, longName);
   std::string cut(255, 'R');
-  EXPECT_EQ(Transcript(), "InforMsg 70000527 param=" + cut + " text=读卡器 " + cut +
-                              " 已设置为当前读卡器。\n");
+  EXPECT_EQ(Transcript(),
+            "InforMsg 70000527 param=" + cut + " text=读卡器 " + cut + " 已设置为当前读卡器。\n");
   EXPECT_EQ(MakeShortText(longName).Length, 255);
   EXPECT_EQ(MakeShortText("读卡器").Length, 6);
 }

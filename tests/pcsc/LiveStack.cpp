@@ -5,9 +5,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace LiveStack {
 
@@ -49,8 +49,7 @@ bool WaitForCard(const char* reader, bool present, int timeoutMs) {
   while (nowMs() < deadline) {
     // A context of its own each round: the service may have restarted since the last.
     SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) ==
-        SCARD_S_SUCCESS) {
+    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {
       SCARD_READERSTATE state{};
       state.szReader = reader;
       state.dwCurrentState = SCARD_STATE_UNAWARE;

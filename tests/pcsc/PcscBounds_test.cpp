@@ -3,9 +3,8 @@
 // library to them instead of to pcsc-lite. The stand-in returns what no live service
 // easily does: reader lists longer than 1024 bytes, lists that change between the size
 // query and the fetch, long answers to reset, a service that stays stopped.
-#include <gtest/gtest.h>
-
 #include <PCSC/winscard.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -19,9 +18,9 @@
 namespace {
 
 struct TFakeService {
-  std::string readers;            // the multi-string, with its closing empty name
-  std::string grownReaders;       // when set, replaces readers right after a size query
-  std::deque<LONG> listAnswers;   // answers given before the list is served
+  std::string readers;           // the multi-string, with its closing empty name
+  std::string grownReaders;      // when set, replaces readers right after a size query
+  std::deque<LONG> listAnswers;  // answers given before the list is served
   LONG establishAnswer = SCARD_S_SUCCESS;
   LONG connectAnswer = SCARD_S_SUCCESS;
   std::string atr = std::string("\x3B\x00", 2);
@@ -166,8 +165,8 @@ TEST_F(PcscBounds, ListSurvivesMalformedAndChangingLists) {
     std::string grown;
     std::string want;
   };
-  const std::string big = MultiString({Name('a', 300), Name('b', 300), Name('c', 300),
-                                       Name('d', 300)});
+  const std::string big =
+      MultiString({Name('a', 300), Name('b', 300), Name('c', 300), Name('d', 300)});
   const Case cases[] = {
       {"list without its closing NULs", std::string("R1\0R2", 5), "", std::string("R1\0R2\0", 6)},
       {"list grows after the size query", MultiString({"R1"}), big,
@@ -199,8 +198,10 @@ TEST_F(PcscBounds, LostServiceIsRetriedOnceWithANewContext) {
       {"stopped once, then served", {SCARD_E_SERVICE_STOPPED}, 0, 1},
       {"stale handle after a restart", {SCARD_E_INVALID_HANDLE}, 0, 1},
       {"reader unavailable once", {SCARD_E_READER_UNAVAILABLE}, 0, 1},
-      {"stays stopped: its code, no loop", {SCARD_E_SERVICE_STOPPED, SCARD_E_SERVICE_STOPPED},
-       kServiceStopped, 1},
+      {"stays stopped: its code, no loop",
+       {SCARD_E_SERVICE_STOPPED, SCARD_E_SERVICE_STOPPED},
+       kServiceStopped,
+       1},
       {"no readers is an answer, not a loss", {SCARD_E_NO_READERS_AVAILABLE}, kNoReaders, 0},
   };
   for (const Case& c : cases) {

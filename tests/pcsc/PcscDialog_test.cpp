@@ -35,8 +35,8 @@ TEST(ReaderDialogOnPcsc, OperatorSelectsAndTestsRealReaders) {
   });
 
   EXPECT_EQ(lines, (std::vector<std::string>{kReader0, kReader1}));
-  EXPECT_EQ(world.Messages(), (std::vector<TShownMessage>{
-                                  {70000527, kReader1}, {70000530, ""}, {70000967, ""}}));
+  EXPECT_EQ(world.Messages(),
+            (std::vector<TShownMessage>{{70000527, kReader1}, {70000530, ""}, {70000967, ""}}));
   EXPECT_EQ(world.Param(), kReader1);
   EXPECT_EQ(world.StoredReader(), kReader1);
   EXPECT_TRUE(world.Errors().empty());

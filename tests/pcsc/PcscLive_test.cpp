@@ -1,8 +1,7 @@
 // The PC/SC reader library against a live stack: pcscd, the vpcd driver and our virtual
 // card, run by livestack.py around this program.
-#include <gtest/gtest.h>
-
 #include <PCSC/winscard.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
@@ -142,8 +141,7 @@ TEST_F(PcscLive, SendCmdRoundTripsApdus) {
   uint8_t response[300];
   int32_t length = -1;
   const uint8_t select[] = {0x00, 0xA4, 0x04, 0x00, 0x02, 0x3F, 0x00};
-  EXPECT_EQ(lib->SendCmd(select, sizeof select, response, sizeof response, &length),
-            kInvalidHandle)
+  EXPECT_EQ(lib->SendCmd(select, sizeof select, response, sizeof response, &length), kInvalidHandle)
       << "no card connected";
 
   InsertCard(0);
@@ -158,7 +156,8 @@ TEST_F(PcscLive, SendCmdRoundTripsApdus) {
   for (uint8_t i = 0; i < 16; ++i) sixteen.push_back(i);
   sixteen.insert(sixteen.end(), {0x90, 0x00});
   const Case cases[] = {
-      {"command with data is echoed", {0x00, 0xA4, 0x04, 0x00, 0x03, 0xA1, 0xA2, 0xA3},
+      {"command with data is echoed",
+       {0x00, 0xA4, 0x04, 0x00, 0x03, 0xA1, 0xA2, 0xA3},
        {0xA1, 0xA2, 0xA3, 0x90, 0x00}},
       {"command without data", {0x00, 0x20, 0x00, 0x80}, {0x90, 0x00}},
       {"read of sixteen bytes", {0x00, 0xB0, 0x00, 0x00, 0x10}, sixteen},
@@ -178,9 +177,9 @@ TEST_F(PcscLive, SendCmdRoundTripsApdus) {
   // 256 data bytes and the status word do not fit in 64: nothing written, size told.
   const uint8_t readAll[] = {0x00, 0xB0, 0x00, 0x00, 0x00};
   Guarded small(64);
-  EXPECT_EQ(lib->SendCmd(readAll, sizeof readAll, reinterpret_cast<uint8_t*>(small.data()),
-                         64, &length),
-            kInsufficientBuffer);
+  EXPECT_EQ(
+      lib->SendCmd(readAll, sizeof readAll, reinterpret_cast<uint8_t*>(small.data()), 64, &length),
+      kInsufficientBuffer);
   EXPECT_EQ(length, 258);
   EXPECT_EQ(small.Content(), std::string(64, '\x5A'));
   EXPECT_TRUE(small.GuardIntact());

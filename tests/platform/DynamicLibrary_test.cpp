@@ -29,7 +29,7 @@ TEST(DynamicLibrary, UnloadableFilesGiveNoHandle) {
   EXPECT_EQ(LoadDynamicLibrary(folder.PathOf("text.dll").c_str()), 0u);
   EXPECT_EQ(LoadDynamicLibrary(folder.PathOf("absent.dll").c_str()), 0u);
   EXPECT_EQ(LoadDynamicLibrary(folder.PathOf("").c_str()), 0u);  // the folder itself
-  FreeDynamicLibrary(0);  // ignored
+  FreeDynamicLibrary(0);                                         // ignored
 }
 
 }  // namespace

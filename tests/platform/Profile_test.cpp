@@ -20,9 +20,9 @@ std::string SystemRead(const std::string& path, const std::string& section, cons
                        const std::string& defaultValue) {
 #if defined(_WIN32)
   std::vector<char> buffer(65536);
-  DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(),
-                                     buffer.data(), static_cast<DWORD>(buffer.size()),
-                                     path.c_str());
+  DWORD n =
+      GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer.data(),
+                               static_cast<DWORD>(buffer.size()), path.c_str());
   return std::string(buffer.data(), n);
 #else
   (void)path, (void)section, (void)key, (void)defaultValue;
@@ -73,15 +73,14 @@ const ReadCase kReadCases[] = {
     {"blank value is not the default", "[s]\r\nk=  \r\n", "s", "k", "d", ""},
     {"line without = is no key", "[s]\r\nk\r\n", "s", "k", "d", "d"},
     // Wine keeps such a line as a key without value, which hides a later one.
-    {"line without = does not hide a later key", "[s]\r\nk\r\nk=v\r\n", "s", "k", "d", "v",
-     "d"},
+    {"line without = does not hide a later key", "[s]\r\nk\r\nk=v\r\n", "s", "k", "d", "v", "d"},
     {"value may hold =", "[s]\r\nk=a=b\r\n", "s", "k", "", "a=b"},
     {"key name with inner blanks", "[s]\r\nmy key = v\r\n", "s", "my key", "", "v"},
     {"first duplicate key wins", "[s]\r\nk=1\r\nK=2\r\n", "s", "k", "", "1"},
     {"first duplicate section wins", "[s]\r\nk=1\r\n[t]\r\n[S]\r\nk=2\r\n", "s", "k", "", "1"},
     {"later duplicate section not read", "[s]\r\na=1\r\n[s]\r\nb=2\r\n", "s", "b", "d", "d"},
-    {"key in another section", "[other]\r\nServerType=99\r\n[system]\r\n", "system",
-     "ServerType", "", ""},
+    {"key in another section", "[other]\r\nServerType=99\r\n[system]\r\n", "system", "ServerType",
+     "", ""},
     {"key after another section", "[system]\r\n[other]\r\nServerType=99\r\n", "system",
      "ServerType", "d", "d"},
     {"keys before the first section", "k=v\r\n[s]\r\n", "s", "k", "d", "d"},
@@ -91,8 +90,8 @@ const ReadCase kReadCases[] = {
     {"empty file", "", "s", "k", "d", "d"},
     {"empty key name asked", "[s]\r\n=v\r\n", "s", "", "d", "v"},
     {"empty key name, no such line", "[s]\r\nk=v\r\n", "s", "", "d", "d"},
-    {"empty section name is the part before the first section",
-     "j=w\r\n[]\r\nk=v\r\n", "", "j", "d", "w"},
+    {"empty section name is the part before the first section", "j=w\r\n[]\r\nk=v\r\n", "", "j",
+     "d", "w"},
     {"an empty section header comes after that part", "j=w\r\n[]\r\nk=v\r\n", "", "k", "d", "d"},
     {"semicolon is no comment mark", "[s]\r\n;k=v\r\n", "s", ";k", "", "v"},
     {"LF line ends", "[s]\nk=v\nj=w\n", "s", "j", "", "w"},
@@ -102,12 +101,14 @@ const ReadCase kReadCases[] = {
     {"blank lines between", "\r\n\r\n[s]\r\n\r\n\r\nk=v\r\n\r\n", "s", "k", "", "v"},
     {"tab, vertical tab, form feed are blanks", "[s]\r\nk=\t\v\fv\f\v\t\r\n", "s", "k", "", "v"},
     {"Ctrl-Z is a blank", "[s]\r\nk=\x1Av\x1A\r\n", "s", "k", "", "v"},
-    {"GB2312 names and value", "[读卡器]\r\n名称 = 读卡器 1 \r\n", "读卡器", "名称", "", "读卡器 1"},
+    {"GB2312 names and value", "[读卡器]\r\n名称 = 读卡器 1 \r\n", "读卡器", "名称", "",
+     "读卡器 1"},
     {"double-byte character ending in ] byte", "[\x81\x5D]\r\nk=v\r\n", "\x81\x5D", "k", "", "v"},
     {"double-byte characters do not fold case", "[\x81\x41]\r\nk=v\r\n", "\x81\x61", "k", "d", "d"},
     {"UTF-8 byte-order mark skipped", "\xEF\xBB\xBF[s]\r\nk=v\r\n", "s", "k", "", "v"},
     {"long value", "[s]\r\nk=" + std::string(5000, 'x') + "\r\n", "s", "k", "",
-     "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
+     "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
+     "xxxxxxx"},
     // Wine drops trailing blanks and one pair of quotes from the default too; ours
     // gives the caller's default back as passed (the module passes "").
     {"default given back as passed", "[s]\r\n", "s", "k", "d  ", "d  ", "d"},
@@ -151,8 +152,8 @@ std::string Escaped(std::string_view bytes) {
 // Random profile files over an alphabet that holds every byte the rules treat
 // specially, letters in both cases and double-byte characters (one ending in "]").
 std::string RandomProfile(std::mt19937& rng) {
-  static const char* const kTokens[] = {"[",  "]",  "=",  " ",   "\t", "\"",       "'",
-                                        "a",  "A",  "b",  "读", "\x81\x5D", ";",  "\x1A",
+  static const char* const kTokens[] = {"[",   "]",   "=",  " ",  "\t",       "\"", "'",
+                                        "a",   "A",   "b",  "读", "\x81\x5D", ";",  "\x1A",
                                         "[a]", "[b]", "a=", "b=", "x"};
   static const char* const kLineEnds[] = {"\r\n", "\n", "\r"};
   std::string file;
@@ -215,8 +216,7 @@ const WriteCase kWriteCases[] = {
     {"empty value replaced", "[s]\r\nk=\r\nj=1\r\n", "s", "k", "v", "[s]\r\nk=v\r\nj=1\r\n"},
     {"quoted value replaced whole", "[s]\r\nk= \"old\" \r\n", "s", "k", "v", "[s]\r\nk= v \r\n"},
     {"new key after the section's last line, before blank lines",
-     "[s]\r\na=1\r\n\r\n[t]\r\nb=2\r\n", "s", "k", "v",
-     "[s]\r\na=1\r\nk=v\r\n\r\n[t]\r\nb=2\r\n"},
+     "[s]\r\na=1\r\n\r\n[t]\r\nb=2\r\n", "s", "k", "v", "[s]\r\na=1\r\nk=v\r\n\r\n[t]\r\nb=2\r\n"},
     {"new key in a section of only its header", "[s]\r\n[t]\r\n", "s", "k", "v",
      "[s]\r\nk=v\r\n[t]\r\n"},
     {"new key after a header without line end", "[s]", "s", "k", "v", "[s]\r\nk=v\r\n"},
@@ -235,14 +235,17 @@ const WriteCase kWriteCases[] = {
     {"new section in an empty file", "", "s", "k", "v", "[s]\r\nk=v\r\n"},
     {"CR-only file gets CR line ends", "[a]\rx=1\r", "a", "k", "v", "[a]\rx=1\rk=v\r"},
     {"every other byte untouched",
-     "top=1\n;comment\r\n\r\n  [s]  \t\r\n\xB6\xC1=\xBF\xA8\r\n  a = \"q\" \r\rk=old\n\n\n[t]\r\nk=2",
+     "top=1\n;comment\r\n\r\n  [s]  \t\r\n\xB6\xC1=\xBF\xA8\r\n  a = \"q\" "
+     "\r\rk=old\n\n\n[t]\r\nk=2",
      "S", "K", "读卡器",
-     "top=1\n;comment\r\n\r\n  [s]  \t\r\n\xB6\xC1=\xBF\xA8\r\n  a = \"q\" \r\rk=读卡器\n\n\n[t]\r\nk=2"},
+     "top=1\n;comment\r\n\r\n  [s]  \t\r\n\xB6\xC1=\xBF\xA8\r\n  a = \"q\" "
+     "\r\rk=读卡器\n\n\n[t]\r\nk=2"},
     {"byte-order mark kept", "\xEF\xBB\xBF[s]\r\nk=1\r\n", "s", "k", "v",
      "\xEF\xBB\xBF[s]\r\nk=v\r\n"},
     {"value with blanks at its ends quoted", "[s]\r\n", "s", "k", " a ", "[s]\r\nk=\" a \"\r\n"},
     {"value in quotes quoted again", "[s]\r\n", "s", "k", "'x'", "[s]\r\nk=\"'x'\"\r\n"},
-    {"value with a quote at one end only not quoted", "[s]\r\n", "s", "k", "\"x", "[s]\r\nk=\"x\r\n"},
+    {"value with a quote at one end only not quoted", "[s]\r\n", "s", "k", "\"x",
+     "[s]\r\nk=\"x\r\n"},
     {"empty value", "[s]\r\nk=1\r\n", "s", "k", "", "[s]\r\nk=\r\n"},
     {"names written without their surrounding blanks", "", " s ", " k ", "v", "[s]\r\nk=v\r\n"},
 };

@@ -69,9 +69,8 @@ class TTempFolder {
     const auto pid = getpid();
 #endif
     const auto stamp = std::random_device{}();
-    FPath = fs::temp_directory_path() /
-            ("rs-test-" + std::to_string(pid) + "-" + std::to_string(stamp) + "-" +
-             std::to_string(counter++));
+    FPath = fs::temp_directory_path() / ("rs-test-" + std::to_string(pid) + "-" +
+                                         std::to_string(stamp) + "-" + std::to_string(counter++));
     fs::create_directories(FPath);
   }
   TTempFolder(const TTempFolder&) = delete;

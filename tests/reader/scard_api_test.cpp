@@ -39,9 +39,8 @@ Lines EmptyEntryPoints(TLURMScardInvoker& invoker) {
            EmptyEntryPointRaised([&] { invoker.SCListReaders(list); }),
            EmptyEntryPointRaised([&] { invoker.SCConnectReader("R", out); }),
            EmptyEntryPointRaised([&] { invoker.SCDisConnectReader(); }),
-           EmptyEntryPointRaised([&] {
-             invoker.SCSendCmd(response, 0, response, sizeof response, &responseLength);
-           }),
+           EmptyEntryPointRaised(
+               [&] { invoker.SCSendCmd(response, 0, response, sizeof response, &responseLength); }),
            EmptyEntryPointRaised([&] { invoker.SCGetErrorText(1); }),
        })
     if (!name.empty()) empty.push_back(name);
@@ -69,10 +68,9 @@ TEST(ReaderBinding, LoadedLibraryIsCalledWithTheArgumentsAndResults) {
   invoker.SCDisConnectReader();
   EXPECT_STREQ(invoker.SCGetErrorText(-2146435062), "卡片错误");
 
-  EXPECT_EQ(world.TraceLines(),
-            (Lines{"SCListReaders zeroed=1", "SCConnectReader name=读卡器 2",
-                   "SCConnectReader name=Reader A", "SCDisConnectReader",
-                   "SCGetErrorText code=-2146435062"}));
+  EXPECT_EQ(world.TraceLines(), (Lines{"SCListReaders zeroed=1", "SCConnectReader name=读卡器 2",
+                                       "SCConnectReader name=Reader A", "SCDisConnectReader",
+                                       "SCGetErrorText code=-2146435062"}));
   EXPECT_EQ(EmptyEntryPoints(invoker), Lines{});
 }
 
@@ -93,9 +91,9 @@ TEST(ReaderBinding, UnusableLibraryGivesALoadFailedBindingWhoseCallsRaise) {
     TLURMScardInvoker invoker(world.HostPathOf("lurmScard.dll"));
     EXPECT_FALSE(invoker.Loaded());
     EXPECT_EQ(invoker.DllHandle(), 0u);
-    EXPECT_EQ(EmptyEntryPoints(invoker), (Lines{"SCListReaders", "SCConnectReader",
-                                                "SCDisConnectReader", "SCSendCmd",
-                                                "SCGetErrorText"}));
+    EXPECT_EQ(EmptyEntryPoints(invoker),
+              (Lines{"SCListReaders", "SCConnectReader", "SCDisConnectReader", "SCSendCmd",
+                     "SCGetErrorText"}));
   }
 }
 
@@ -120,7 +118,8 @@ TEST(ReaderBinding, MissingExportsStayEmptyAndRaiseWithoutACall) {
     EXPECT_EQ(EmptyEntryPoints(invoker), c.empty);
     // Only the exports the library has were called.
     Lines calls;
-    for (const std::string& line : world.TraceLines()) calls.push_back(line.substr(0, line.find(' ')));
+    for (const std::string& line : world.TraceLines())
+      calls.push_back(line.substr(0, line.find(' ')));
     Lines want{"SCListReaders", "SCConnectReader", "SCDisConnectReader", "SCSendCmd"};
     std::erase_if(want, [&](const std::string& n) {
       return std::find(c.empty.begin(), c.empty.end(), n) != c.empty.end();

@@ -28,7 +28,8 @@ const char kCatalogue[] =
 // and a host whose sub-application directory it is.
 class ReaderTools : public ::testing::Test {
  protected:
-  void OpenHost(const std::string& catalogue = kCatalogue, const std::string& library = "lurmScard.dll",
+  void OpenHost(const std::string& catalogue = kCatalogue,
+                const std::string& library = "lurmScard.dll",
                 const std::string& simConfig = "errortext=设备超时\n") {
     FHost = std::make_unique<HostWorld>(
         std::initializer_list<HostWorld::File>{
@@ -37,7 +38,8 @@ class ReaderTools : public ::testing::Test {
         false);
     FReader.Install(library, "lurmScard_old.dll");
     // One file for both: the library's trace and the host's transcript.
-    FReader.Configure("lurmScard_old.dll", simConfig + "\ntrace=" + FHost->Path("transcript.txt") + "\n");
+    FReader.Configure("lurmScard_old.dll",
+                      simConfig + "\ntrace=" + FHost->Path("transcript.txt") + "\n");
     ASSERT_EQ(HostSim_Open(FHost->Dir().c_str()), 1) << HostSim_LastError();
     FInvoker = std::make_unique<TLURMScardInvoker>(FReader.HostPathOf("lurmScard_old.dll"));
   }
@@ -153,17 +155,18 @@ TEST_F(ReaderTools, OtherCodesAskTheLibraryThenTheCatalogueFormat) {
     SCOPED_TRACE(c.name);
     fs::remove(FHost->Path("transcript.txt"));
     ShowReaderError(c.code, *FInvoker);
-    EXPECT_EQ(Calls(), (Lines{"SCGetErrorText code=" + std::to_string(c.code),
-                              "GetMsg 70001008 param=",
-                              std::string("InfoMsgBox kind=0 text=读卡器操作失败，错误代码：") +
-                                  c.hex + "，错误说明：设备超时"}));
+    EXPECT_EQ(Calls(),
+              (Lines{"SCGetErrorText code=" + std::to_string(c.code), "GetMsg 70001008 param=",
+                     std::string("InfoMsgBox kind=0 text=读卡器操作失败，错误代码：") + c.hex +
+                         "，错误说明：设备超时"}));
   }
 }
 
 TEST_F(ReaderTools, NullLibraryTextIsEmpty) {
   OpenHost(kCatalogue, "lurmScard.dll", "nullerrortext=1\n");
   ShowReaderError(1, *FInvoker);
-  EXPECT_EQ(Calls().back(), "InfoMsgBox kind=0 text=读卡器操作失败，错误代码：00000001，错误说明：");
+  EXPECT_EQ(Calls().back(),
+            "InfoMsgBox kind=0 text=读卡器操作失败，错误代码：00000001，错误说明：");
 }
 
 TEST_F(ReaderTools, FormatNotTakingTwoTextsShowsAPlainText) {
@@ -172,8 +175,8 @@ TEST_F(ReaderTools, FormatNotTakingTwoTextsShowsAPlainText) {
     const char* format;
   };
   const Case cases[] = {
-      {"%n", "错误 %n%s%s"},  {"three texts", "%s%s%s"},  {"one text", "错误 %s"},
-      {"no text", "错误"},     {"number", "%d %s"},       {"lone percent at the end", "%s %s %"},
+      {"%n", "错误 %n%s%s"},      {"three texts", "%s%s%s"}, {"one text", "错误 %s"},
+      {"no text", "错误"},        {"number", "%d %s"},       {"lone percent at the end", "%s %s %"},
       {"width", "%999999999s%s"},
   };
   for (const Case& c : cases) {

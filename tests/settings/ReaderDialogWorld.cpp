@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "HostProfile.h"
 #include "HostSim.h"
@@ -22,14 +22,11 @@ namespace {
 // dialog changes the current directory later, so it is taken once, at start-up.
 const fs::path kBinDir = fs::current_path();
 
-
 void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
   ASSERT_TRUE(out.good()) << path;
 }
-
-
 
 bool IsReaderCall(const std::string& line) { return line.rfind("SC", 0) == 0; }
 
@@ -77,7 +74,8 @@ void TReaderDialogWorld::Open() {
       "[SubApp]\nPath=subapp\nCode=YB01\nFuncCode=YB0105\n";
   WriteFile(FProfile / "Host.ini", ini);
   ASSERT_EQ(HostSim_Open(FProfile.string().c_str()), 1) << HostSim_LastError();
-  for (const auto& [name, value] : FParams) HostSim_AddParam(name.c_str(), 0, value.c_str(), nullptr);
+  for (const auto& [name, value] : FParams)
+    HostSim_AddParam(name.c_str(), 0, value.c_str(), nullptr);
 }
 
 void TReaderDialogWorld::Run(const std::function<void(Tfrm_option&)>& driver) {
@@ -107,7 +105,8 @@ std::vector<TShownMessage> TReaderDialogWorld::Messages() const {
   std::vector<TShownMessage> shown;
   for (const std::string& line : TranscriptLines()) {
     // A message box shows the text the module built; its "parameter" here is that text.
-    if (auto m = ParseRecordedMessage(line)) shown.push_back({m->Id, m->Id == 0 ? m->Text : m->Param});
+    if (auto m = ParseRecordedMessage(line))
+      shown.push_back({m->Id, m->Id == 0 ? m->Text : m->Param});
   }
   return shown;
 }

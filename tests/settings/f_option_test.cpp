@@ -79,7 +79,8 @@ TEST(ReaderDialog, SingleReaderIsTakenWhenNoLineIsClicked) {
     UserClick(*dlg.btn_reader);
     EXPECT_EQ(dlg.ListBox->ItemIndex(), 0);
   });
-  EXPECT_EQ(world.Messages(), (Messages{{kMsgReaderConnected, ""}, {kMsgReaderStored, "Only One"}}));
+  EXPECT_EQ(world.Messages(),
+            (Messages{{kMsgReaderConnected, ""}, {kMsgReaderStored, "Only One"}}));
   EXPECT_EQ(world.Param(), "Only One");
   EXPECT_EQ(world.StoredReader(), "Only One");
 }
@@ -115,7 +116,8 @@ TEST(ReaderDialog, ListingErrorIsLoggedUnsignedAndReported) {
   world.Run([](Tfrm_option& dlg) { EXPECT_EQ(dlg.ListBox->Count(), 0); });
   const Lines log = world.LogLines();
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_NE(log[0].find("[1] 获取读卡器列表发生错误，错误编号：2148532270"), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find("[1] 获取读卡器列表发生错误，错误编号：2148532270"), std::string::npos)
+      << log[0];
   EXPECT_EQ(world.Messages(), (Messages{{70000986, ""}}));
 }
 
@@ -151,8 +153,8 @@ TEST(ReaderDialog, LongNameIsStoredWholeAndCutOnlyInTheMessage) {
 
 TEST(ReaderDialog, ConnectionTestDisconnectsOnceAfterTheOutcome) {
   TReaderDialogWorld world;
-  world.InstallReader("lurmScard_old.dll",
-                      {"reader=Good", "reader=Empty", "connect=0x8010000C Empty", "connect=0 Good"});
+  world.InstallReader("lurmScard_old.dll", {"reader=Good", "reader=Empty",
+                                            "connect=0x8010000C Empty", "connect=0 Good"});
   world.AddParam("Global_nuvreader", "Good");
   world.Open();
   world.Run([](Tfrm_option& dlg) {
@@ -162,9 +164,10 @@ TEST(ReaderDialog, ConnectionTestDisconnectsOnceAfterTheOutcome) {
     UserClick(*dlg.btn_connect);
     EXPECT_EQ(dlg.CurReader().View(), "Good");
   });
-  EXPECT_EQ(world.Events(), (Lines{"SCListReaders zeroed=1",
-                                   "SCConnectReader name=Empty", "msg 70000967", "SCDisConnectReader",
-                                   "SCConnectReader name=Good", "msg 70000530", "SCDisConnectReader"}));
+  EXPECT_EQ(world.Events(),
+            (Lines{"SCListReaders zeroed=1", "SCConnectReader name=Empty", "msg 70000967",
+                   "SCDisConnectReader", "SCConnectReader name=Good", "msg 70000530",
+                   "SCDisConnectReader"}));
   EXPECT_EQ(world.Param(), "Good");  // the test stores nothing
 }
 

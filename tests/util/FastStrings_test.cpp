@@ -35,8 +35,7 @@ TEST(ReplaceAll, Cases) {
        "xyzxyzxyzxyz"},
       {"tail shorter than find copied", "abcab", "abc", "", true, "ab"},
       {"multi-byte find at both ends", "读卡器A读卡器", "读卡器", "R", true, "RAR"},
-      {"bytes from 128 up are not folded", "\xB6\xC1\xD6\xC3", "\xB6\xC1", "!", false,
-       "!\xD6\xC3"},
+      {"bytes from 128 up are not folded", "\xB6\xC1\xD6\xC3", "\xB6\xC1", "!", false, "!\xD6\xC3"},
       {"high byte does not match its ASCII fold", "\xE1\xC1", "\xC1", "x", false, "\xE1x"},
       {"empty find returns the source", "abc", "", "x", false, "abc"},
       {"replacement shorter than find", "abcabc", "bc", "Z", true, "aZaZ"},
@@ -101,7 +100,8 @@ std::string ReferenceReplace(const std::string& s, const std::string& f, const s
                              bool caseSensitive) {
   if (f.empty()) return s;
   auto fold = [&](char c) {
-    return caseSensitive ? static_cast<unsigned char>(c) : UpperCaseMap[static_cast<unsigned char>(c)];
+    return caseSensitive ? static_cast<unsigned char>(c)
+                         : UpperCaseMap[static_cast<unsigned char>(c)];
   };
   std::string out;
   size_t i = 0;
@@ -125,7 +125,8 @@ TEST(ReplaceAll, MatchesPlainReplaceOnRandomInputs) {
   std::mt19937 rng(20261210);
   auto randomText = [&](int maxLength) {
     std::string t(std::uniform_int_distribution<int>(0, maxLength)(rng), ' ');
-    for (char& c : t) c = alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
+    for (char& c : t)
+      c = alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
     return t;
   };
   for (int round = 0; round < 20000; ++round) {
@@ -136,8 +137,8 @@ TEST(ReplaceAll, MatchesPlainReplaceOnRandomInputs) {
     const std::string got = ReplaceAll(source, find, replacement, caseSensitive);
     const std::string want = ReferenceReplace(source, find, replacement, caseSensitive);
     if (got != want) {
-      ADD_FAILURE() << "round " << round << " caseSensitive=" << caseSensitive
-                    << " source size " << source.size() << " find size " << find.size();
+      ADD_FAILURE() << "round " << round << " caseSensitive=" << caseSensitive << " source size "
+                    << source.size() << " find size " << find.size();
       break;
     }
   }

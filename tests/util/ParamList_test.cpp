@@ -102,7 +102,8 @@ TEST(CompareTextTest, FoldsAsciiLettersOnly) {
 TEST_F(ParamListTest, Lookups) {
   std::string name255(255, 'N');
   const char* hostNames[] = {"Global_nuvreader", "读卡器", "dup", "DUP", "", name255.c_str()};
-  for (const char* n : hostNames) HostSim_AddParam(n, pkString, (std::string("v:") + n).c_str(), nullptr);
+  for (const char* n : hostNames)
+    HostSim_AddParam(n, pkString, (std::string("v:") + n).c_str(), nullptr);
   struct Case {
     const char* name;
     std::string query;

@@ -15,7 +15,8 @@ __declspec(dllexport)
 #else
 __attribute__((visibility("default")))
 #endif
-void RS_STDCALL ShowFrmOption(THostHandle AppHandle, uint32_t Reserved1, uint32_t Reserved2) noexcept;
+    void RS_STDCALL
+    ShowFrmOption(THostHandle AppHandle, uint32_t Reserved1, uint32_t Reserved2) noexcept;
 }
 
 // The library-notification hook: reason 0 is process detach; other reasons do nothing.

@@ -1,8 +1,7 @@
 // User input without windows: each operation takes the path the window's message would.
-#include "toolkit/UserInput.h"
-
 #include "platform/Window.h"
 #include "toolkit/Backend.h"
+#include "toolkit/UserInput.h"
 
 namespace tkbackend {
 extern TShiftState gHeadlessShiftState;

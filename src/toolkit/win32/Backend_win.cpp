@@ -6,9 +6,9 @@
 // converted from the ANSI code page. Layout pixels (96 dpi) are scaled to the system dpi.
 #include <windows.h>
 
-#include <algorithm>
 #include <imm.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -208,8 +208,8 @@ void DrawListItem(TXPTolvikListBox& list, const DRAWITEMSTRUCT& di) {
   r.left += 2;
   HGDIOBJ oldFont = SelectObject(di.hDC, PeerOf(list)->Font);
   SetBkMode(di.hDC, TRANSPARENT);
-  SetTextColor(di.hDC, selected ? GetSysColor(COLOR_HIGHLIGHTTEXT)
-                                : Rgb(list.EffectiveFont().Color()));
+  SetTextColor(di.hDC,
+               selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Rgb(list.EffectiveFont().Color()));
   DrawTextW(di.hDC, text.c_str(), static_cast<int>(text.size()), &r,
             DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   SelectObject(di.hDC, oldFont);
@@ -418,7 +418,8 @@ RECT FormWindowRect(TCustomForm& form, DWORD style, DWORD exStyle) {
   AdjustWindowRectEx(&r, style, FALSE, exStyle);
   int w = r.right - r.left, h = r.bottom - r.top;
   int x = Scale(form.Left()), y = Scale(form.Top());
-  if (form.Position() == TPosition::poDesktopCenter || form.Position() == TPosition::poScreenCenter) {
+  if (form.Position() == TPosition::poDesktopCenter ||
+      form.Position() == TPosition::poScreenCenter) {
     x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
     y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
   }
@@ -444,8 +445,8 @@ void CreateFormWindow(TCustomForm& form) {
   std::wstring caption = ToWide(form.Caption());
   HWND owner = reinterpret_cast<HWND>(Application->Handle());
   if (owner != nullptr && !IsWindow(owner)) owner = nullptr;
-  CreateWindowExW(exStyle, cls.c_str(), caption.c_str(), style, r.left, r.top,
-                  r.right - r.left, r.bottom - r.top, owner, nullptr, ModuleInstance(), &form);
+  CreateWindowExW(exStyle, cls.c_str(), caption.c_str(), style, r.left, r.top, r.right - r.left,
+                  r.bottom - r.top, owner, nullptr, ModuleInstance(), &form);
   if (form.HandleAllocated()) ApplyFont(form);
 }
 
@@ -481,10 +482,10 @@ void CreateChildWindow(TControl& c) {
       if (c.Owner()->Components(i) == &c) id = 100 + i;
     }
   }
-  HWND hwnd = CreateWindowExW(exStyle, cls.c_str(), text.c_str(), style, Scale(c.Left()),
-                              Scale(c.Top()), Scale(c.Width()), Scale(c.Height()), parent,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(),
-                              &c);
+  HWND hwnd =
+      CreateWindowExW(exStyle, cls.c_str(), text.c_str(), style, Scale(c.Left()), Scale(c.Top()),
+                      Scale(c.Width()), Scale(c.Height()), parent,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), &c);
   if (hwnd == nullptr) return;
   if (system) {
     SetPropW(hwnd, kControlProp, &c);
@@ -581,9 +582,7 @@ std::string EditText(const TXPTolvikEdit& edit, const std::string& stored) {
   return FromWide(w);
 }
 
-void SetEditText(TXPTolvikEdit& edit) {
-  SetWindowTextW(Hwnd(edit), ToWide(edit.Text()).c_str());
-}
+void SetEditText(TXPTolvikEdit& edit) { SetWindowTextW(Hwnd(edit), ToWide(edit.Text()).c_str()); }
 
 void ShowForm(TCustomForm& form) {
   HWND hwnd = Hwnd(form);

@@ -1,11 +1,10 @@
 // User input as real window messages to the real windows.
-#include "toolkit/UserInput.h"
-
 #include <windows.h>
 
 #include <vector>
 
 #include "platform/Window.h"
+#include "toolkit/UserInput.h"
 #include "toolkit/win32/Win32Util.h"
 
 namespace {
@@ -25,8 +24,8 @@ void UserSelectLine(TXPTolvikListBox& list, int index) {
   SetFocus(hwnd);
   SendMessageW(hwnd, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
   // A click on a line tells the parent, which LB_SETCURSEL alone does not.
-  SendMessageW(GetParent(hwnd), WM_COMMAND,
-               MAKEWPARAM(GetDlgCtrlID(hwnd), LBN_SELCHANGE), reinterpret_cast<LPARAM>(hwnd));
+  SendMessageW(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), LBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(hwnd));
 }
 
 void UserKeyDown(TCustomForm& form, uint16_t key, TShiftState shift) {
@@ -61,6 +60,7 @@ intptr_t UserSendMessage(TCustomForm& form, uint32_t msg, uintptr_t wParam, intp
 
 bool CaptureFormImage(TCustomForm& form, const std::string& bmpPath) {
   HWND hwnd = reinterpret_cast<HWND>(form.WindowHandle());
-  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  RedrawWindow(hwnd, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   return SaveWindowImage(form.WindowHandle(), bmpPath);
 }

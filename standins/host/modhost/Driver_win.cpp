@@ -2,7 +2,6 @@
 // windows, from a second thread, with the standard window messages.
 #include <windows.h>
 
-#include <thread>
 #include <cstdio>
 #include <thread>
 
@@ -21,9 +20,11 @@ std::wstring Wide(const std::string& ansi) {
 
 std::string Ansi(const std::wstring& wide) {
   if (wide.empty()) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
   std::string a(n, '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), a.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), a.data(), n, nullptr,
+                      nullptr);
   return a;
 }
 
@@ -92,7 +93,8 @@ class TWin32Driver : public TDialogDriver {
     if (list == nullptr) return false;
     // A mouse click on the line, as the operator makes it.
     RECT r{};
-    if (SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)) == LB_ERR) return false;
+    if (SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)) == LB_ERR)
+      return false;
     SendMessageW(list, LB_SETTOPINDEX, index, 0);
     SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
     const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
@@ -147,7 +149,8 @@ class TWin32Driver : public TDialogDriver {
 
   bool Screenshot(const std::string& path) override {
     // Let the last click's repaint reach the screen first.
-    RedrawWindow(FDialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RedrawWindow(FDialog, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return SaveWindowImage(reinterpret_cast<TWindowHandle>(FDialog), path);
   }
@@ -165,7 +168,6 @@ class TWin32Driver : public TDialogDriver {
 };
 
 }  // namespace
-
 
 HWND WaitForDialog(const wchar_t* className, int timeoutMs) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

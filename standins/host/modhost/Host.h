@@ -11,7 +11,7 @@ struct TModHostOptions {
   std::string ScriptFile;  // empty: interactive
   std::string Screenshot;  // saved once the dialog is up (scripted runs)
   int TimeoutSeconds = 60;
-  bool MainFrame = true;   // create the host main frame window ("Tfrm_MainFrame")
+  bool MainFrame = true;  // create the host main frame window ("Tfrm_MainFrame")
 };
 
 // Converts a UTF-8 text to the system code page.

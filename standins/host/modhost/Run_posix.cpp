@@ -72,10 +72,11 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
   int helpRequests = 0;
   std::unique_ptr<TMessageWindow> mainFrame;
   if (options.MainFrame) {
-    mainFrame = std::make_unique<TMessageWindow>("Tfrm_MainFrame", [&](uint32_t msg, uintptr_t, intptr_t) {
-      if (msg == 0x510) ++helpRequests;
-      return intptr_t{0};
-    });
+    mainFrame =
+        std::make_unique<TMessageWindow>("Tfrm_MainFrame", [&](uint32_t msg, uintptr_t, intptr_t) {
+          if (msg == 0x510) ++helpRequests;
+          return intptr_t{0};
+        });
   }
   TTranscriptSource events = transcript;
   events.HelpRequests = [&] { return helpRequests; };
@@ -87,7 +88,8 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
       appeared = true;
       THeadlessDriver driver(*dialog);
       if (!options.Screenshot.empty())
-        std::fprintf(stderr, "modhost: no screenshot without windows; %s not written\n", options.Screenshot.c_str());
+        std::fprintf(stderr, "modhost: no screenshot without windows; %s not written\n",
+                     options.Screenshot.c_str());
       RunScript(*script, driver, events, failures);
       if (!driver.Closed()) {
         failures.push_back("the dialog is still open at the end of the script");

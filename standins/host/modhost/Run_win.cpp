@@ -31,8 +31,8 @@ HWND MakeWindow(const wchar_t* className, const wchar_t* title) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = className;
   RegisterClassW(&wc);
-  return CreateWindowExW(0, className, title, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                         wc.hInstance, nullptr);
+  return CreateWindowExW(0, className, title, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
+                         nullptr);
 }
 
 }  // namespace
@@ -59,7 +59,8 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
 
   HMODULE module = LoadLibraryA(options.Module.c_str());
   if (module == nullptr) {
-    failures.push_back("cannot load " + options.Module + " (error " + std::to_string(GetLastError()) + ")");
+    failures.push_back("cannot load " + options.Module + " (error " +
+                       std::to_string(GetLastError()) + ")");
     return false;
   }
   auto show = reinterpret_cast<ShowFrmOptionFn>(

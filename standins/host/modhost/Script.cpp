@@ -7,9 +7,9 @@
 namespace {
 
 const char* const kCommands[] = {
-    "select",         "press",       "close-box",     "key",         "skin-refresh",
-    "screenshot",     "wait",        "expect-caption", "expect-lines", "expect-selected",
-    "expect-message", "expect-text", "expect-no-message", "expect-log", "expect-call",
+    "select",         "press",       "close-box",         "key",          "skin-refresh",
+    "screenshot",     "wait",        "expect-caption",    "expect-lines", "expect-selected",
+    "expect-message", "expect-text", "expect-no-message", "expect-log",   "expect-call",
     "expect-help",
 };
 
@@ -38,9 +38,11 @@ std::vector<std::string> SplitArgs(const std::string& line, int number) {
         if (ch == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) ch = line[i++];
         arg += ch;
       }
-      if (!closed) throw std::runtime_error("line " + std::to_string(number) + ": unterminated quote");
+      if (!closed)
+        throw std::runtime_error("line " + std::to_string(number) + ": unterminated quote");
     } else {
-      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') arg += line[i++];
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
+        arg += line[i++];
     }
     args.push_back(arg);
   }
@@ -94,10 +96,14 @@ class TRunner {
       if (!ParseInt(a[0].substr(1), n) || n < 1 || n > 24) return Fail("bad key " + a[0]);
       bool shift = false, ctrl = false, alt = false;
       for (size_t i = 1; i < a.size(); ++i) {
-        if (a[i] == "shift") shift = true;
-        else if (a[i] == "ctrl") ctrl = true;
-        else if (a[i] == "alt") alt = true;
-        else return Fail("bad key modifier " + a[i]);
+        if (a[i] == "shift")
+          shift = true;
+        else if (a[i] == "ctrl")
+          ctrl = true;
+        else if (a[i] == "alt")
+          alt = true;
+        else
+          return Fail("bad key modifier " + a[i]);
       }
       FDriver.Key(0x70 + static_cast<int>(n) - 1, shift, ctrl, alt);
     } else if (c == "skin-refresh") {
@@ -107,7 +113,8 @@ class TRunner {
       if (!FDriver.Screenshot(a[0])) Fail("could not save screenshot " + a[0]);
     } else if (c == "wait") {
       long ms = 0;
-      if (a.size() != 1 || !ParseInt(a[0], ms) || ms < 0 || ms > 60000) return Fail("wait takes 0..60000 ms");
+      if (a.size() != 1 || !ParseInt(a[0], ms) || ms < 0 || ms > 60000)
+        return Fail("wait takes 0..60000 ms");
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     } else if (c == "expect-caption") {
       if (a.size() != 1) return Fail("expect-caption takes one text");
@@ -134,7 +141,8 @@ class TRunner {
       long id = 0;
       if (!ParseInt(a[0], id)) return Fail("bad message id " + a[0]);
       if (e->MessageId != id)
-        return Fail("message " + std::to_string(e->MessageId) + " " + Quote(e->Text) + " was shown, expected " + a[0]);
+        return Fail("message " + std::to_string(e->MessageId) + " " + Quote(e->Text) +
+                    " was shown, expected " + a[0]);
       if (a.size() == 2 && e->Param != a[1])
         Fail("message parameter is " + Quote(e->Param) + ", expected " + Quote(a[1]));
     } else if (c == "expect-no-message") {
@@ -143,18 +151,22 @@ class TRunner {
     } else if (c == "expect-log" || c == "expect-call") {
       if (a.size() != 1) return Fail(c + " takes one text");
       const auto kind = c == "expect-log" ? TTranscriptEvent::kLog : TTranscriptEvent::kReaderCall;
-      if (!FindSince(kind, a[0])) Fail("no " + std::string(c == "expect-log" ? "log line" : "reader call") + " containing " + Quote(a[0]));
+      if (!FindSince(kind, a[0]))
+        Fail("no " + std::string(c == "expect-log" ? "log line" : "reader call") + " containing " +
+             Quote(a[0]));
     } else if (c == "expect-help") {
       long want = 0;
       if (a.size() != 1 || !ParseInt(a[0], want)) return Fail("expect-help takes a count");
       const int got = FTranscript.HelpRequests ? FTranscript.HelpRequests() : 0;
-      if (got != want) Fail(std::to_string(got) + " help requests reached the main frame, expected " + a[0]);
+      if (got != want)
+        Fail(std::to_string(got) + " help requests reached the main frame, expected " + a[0]);
     }
   }
 
  private:
   void Fail(const std::string& what) {
-    FFailures.push_back("line " + std::to_string(FLine->Number) + ": " + FLine->Command + ": " + what);
+    FFailures.push_back("line " + std::to_string(FLine->Number) + ": " + FLine->Command + ": " +
+                        what);
   }
 
   // Messages are consumed in order; each expectation looks at the next one.
@@ -205,7 +217,9 @@ std::vector<TScriptLine> ParseScript(const std::string& text) {
     TScriptLine line{number, args[0], {args.begin() + 1, args.end()}};
     bool known = false;
     for (const char* c : kCommands) known = known || line.Command == c;
-    if (!known) throw std::runtime_error("line " + std::to_string(number) + ": unknown command " + line.Command);
+    if (!known)
+      throw std::runtime_error("line " + std::to_string(number) + ": unknown command " +
+                               line.Command);
     script.push_back(std::move(line));
   }
   return script;
@@ -215,9 +229,9 @@ bool RunScript(const std::vector<TScriptLine>& script, TDialogDriver& driver,
                const TTranscriptSource& transcript, std::vector<std::string>& failures) {
   const size_t before = failures.size();
   TRunner runner(driver, transcript, failures);
-  static const std::string kNeedsDialog[] = {"select", "press", "close-box", "key", "skin-refresh",
-                                            "screenshot", "expect-caption", "expect-lines",
-                                            "expect-selected"};
+  static const std::string kNeedsDialog[] = {
+      "select",         "press",        "close-box",      "key", "skin-refresh", "screenshot",
+      "expect-caption", "expect-lines", "expect-selected"};
   for (const TScriptLine& line : script) {
     bool needsDialog = false;
     for (const auto& c : kNeedsDialog) needsDialog = needsDialog || line.Command == c;

@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
   if (options.Profile.empty()) return Usage("--profile is required");
 
   if (!HostSim_Open(options.Profile.c_str())) {
-    std::fprintf(stderr, "modhost: host profile %s: %s\n", options.Profile.c_str(), HostSim_LastError());
+    std::fprintf(stderr, "modhost: host profile %s: %s\n", options.Profile.c_str(),
+                 HostSim_LastError());
     return 2;
   }
 
@@ -109,7 +110,8 @@ int main(int argc, char** argv) {
   TTranscriptSource transcript;
   transcript.Events = [&] { return ReadEvents(traceFile); };
   std::vector<std::string> failures;
-  const bool ran = RunModule(options, options.ScriptFile.empty() ? nullptr : &script, transcript, failures);
+  const bool ran =
+      RunModule(options, options.ScriptFile.empty() ? nullptr : &script, transcript, failures);
 
   // What the host sees after the call: its parameter and the sub-application's file.
   HostString param;

@@ -6,6 +6,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
 #include <winscard.h>
 #define PcscListReaders SCardListReadersA
 #define PcscConnect SCardConnectA

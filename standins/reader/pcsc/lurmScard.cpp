@@ -139,8 +139,7 @@ void WriteAtr(char* out) {
   DWORD protocol = 0;
   DWORD readerLength = 0;
   // Only the ATR is asked for; the reader name is known already.
-  LONG rv = PcscStatus(session.card, nullptr, &readerLength, &state, &protocol, atr,
-                       &atrLength);
+  LONG rv = PcscStatus(session.card, nullptr, &readerLength, &state, &protocol, atr, &atrLength);
   if (rv != kOk) return;
   if (atrLength > kAtrRoom) atrLength = kAtrRoom;
   out[0] = static_cast<char>(atrLength);
@@ -204,8 +203,8 @@ int32_t LURM_API SCSendCmd(const uint8_t* command, int32_t commandLength, uint8_
     const SCARD_IO_REQUEST* pci =
         session.protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
     receivedLength = kResponseRoom;
-    return SCardTransmit(session.card, pci, command, static_cast<DWORD>(commandLength),
-                         nullptr, received.data(), &receivedLength);
+    return SCardTransmit(session.card, pci, command, static_cast<DWORD>(commandLength), nullptr,
+                         received.data(), &receivedLength);
   });
   if (rv != kOk) return ToCode(rv);
   if (receivedLength > static_cast<DWORD>(responseSize)) {

@@ -50,8 +50,7 @@ std::string OwnPath() {
   return std::string(path, n);
 #else
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&OwnPath), &info) == 0 || info.dli_fname == nullptr)
-    return {};
+  if (dladdr(reinterpret_cast<void*>(&OwnPath), &info) == 0 || info.dli_fname == nullptr) return {};
   return info.dli_fname;
 #endif
 }
@@ -117,7 +116,8 @@ TSimConfig LoadConfig() {
     } else if (key == "connect") {
       size_t space = value.find(' ');
       if (space == std::string::npos) continue;
-      config.ConnectResults.emplace_back(value.substr(space + 1), ParseCode(value.substr(0, space)));
+      config.ConnectResults.emplace_back(value.substr(space + 1),
+                                         ParseCode(value.substr(0, space)));
     } else if (key == "connectdefault") {
       config.ConnectDefault = ParseCode(value);
     } else if (key == "disconnectresult") {
