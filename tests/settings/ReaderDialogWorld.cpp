@@ -9,7 +9,7 @@
 
 #include "HostProfile.h"
 #include "HostSim.h"
-#include "host/entry/LibraryEntry.h"
+#include "entry/LibraryEntry.h"
 #include "platform/Profile.h"
 #include "toolkit/Forms.h"
 #include "toolkit/UserInput.h"

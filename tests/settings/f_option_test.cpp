@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ReaderDialogWorld.h"
-#include "host/entry/LibraryEntry.h"
+#include "entry/LibraryEntry.h"
 #include "platform/CurrentDir.h"
 #include "toolkit/UserInput.h"
 

@@ -7,7 +7,7 @@
 
 #include "Host.h"
 #include "HostSim.h"
-#include "host/entry/LibraryEntry.h"
+#include "entry/LibraryEntry.h"
 #include "platform/Window.h"
 #include "settings/f_option.h"
 #include "toolkit/UserInput.h"

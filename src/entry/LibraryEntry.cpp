@@ -1,4 +1,4 @@
-#include "host/entry/LibraryEntry.h"
+#include "entry/LibraryEntry.h"
 
 #include "settings/f_option.h"
 #include "toolkit/Forms.h"
