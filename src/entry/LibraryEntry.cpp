@@ -24,19 +24,15 @@ void LibraryDetach(int Reason) {
   Screen = OldScreen;
 }
 
+void LibraryProcessExit() { LeaveToolkitObjectsAtExit(); }
+
 void RS_STDCALL ShowFrmOption(THostHandle AppHandle, uint32_t, uint32_t) noexcept {
   try {
     Application->SetHandle(AppHandle);
     // Each call keeps its own dialog, so a nested call cannot make an outer call destroy
-    // the wrong one.
-    Tfrm_option* dialog = NewForm<Tfrm_option>(Application);
-    try {
-      dialog->ShowModal();
-    } catch (...) {
-      dialog->Free();
-      throw;
-    }
-    dialog->Free();
+    // the wrong one; the owner frees it on every way out of this block.
+    TOwned<Tfrm_option> dialog(NewForm<Tfrm_option>(Application));
+    dialog->ShowModal();
   } catch (...) {
     // Nothing is thrown into the host: the toolkit's general error report shows it.
     try {
@@ -45,18 +41,3 @@ void RS_STDCALL ShowFrmOption(THostHandle AppHandle, uint32_t, uint32_t) noexcep
     }
   }
 }
-
-#if defined(_WIN32)
-#include <windows.h>
-
-// The runtime has initialised the library's units before this runs at attach and
-// finalises them only after it has run at detach.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    LibraryAttach();
-  } else {
-    LibraryDetach(static_cast<int>(reason));
-  }
-  return TRUE;
-}
-#endif

@@ -3,8 +3,10 @@
 //
 //   ShowFrmOption(hostAppWindow, 0, 0);   // returns once the dialog is closed and destroyed
 //
-// At load the library records the toolkit's application and screen objects; at process
-// detach it puts those same objects back, whatever the variables hold by then.
+// At load the library records the toolkit's application and screen objects; when the
+// library is unloaded it puts those same objects back, whatever the variables hold by
+// then. When the process ends instead, nothing is torn down: no dialog is destroyed and
+// no library is released while the system ends the process.
 #include <cstdint>
 
 #include "host/HostApi.h"
@@ -19,7 +21,11 @@ __attribute__((visibility("default")))
     ShowFrmOption(THostHandle AppHandle, uint32_t Reserved1, uint32_t Reserved2) noexcept;
 }
 
-// The library-notification hook: reason 0 is process detach; other reasons do nothing.
+// The library-notification hook: reason 0 is the library's unload; other reasons do
+// nothing.
 void LibraryDetach(int Reason);
 // The library body, run once at load.
 void LibraryAttach();
+// The process is ending with the library still loaded: the toolkit's objects, and the
+// dialogs and reader libraries they own, are left for the system to reclaim.
+void LibraryProcessExit();

@@ -42,6 +42,16 @@ void FreeAndNil(T*& obj) {
   if (doomed != nullptr) doomed->Free();
 }
 
+// Owns one object and frees it with Free() on every path out of its scope.
+//
+//   TOwned<Tfrm_option> dialog(NewForm<Tfrm_option>(Application));
+//   dialog->ShowModal();   // the dialog is freed here, or when ShowModal raises
+struct TFreeObject {
+  void operator()(TObject* obj) const { obj->Free(); }
+};
+template <class T>
+using TOwned = std::unique_ptr<T, TFreeObject>;
+
 // An operation failed because the object was not in a state that allows it.
 class EInvalidOperation : public Exception {
  public:

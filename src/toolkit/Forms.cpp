@@ -11,10 +11,12 @@ TScreen* Screen = nullptr;
 namespace {
 
 // The toolkit's own application and screen objects, made at start-up and freed at exit:
-// the ones made here, whatever the variables hold by then.
+// the ones made here, whatever the variables hold by then. At process exit they are left
+// alone when LeaveAtExit is set.
 struct TToolkitRuntime {
   TApplication* OwnApplication;
   TScreen* OwnScreen;
+  bool LeaveAtExit = false;
   TToolkitRuntime() {
     OwnApplication = new TApplication(nullptr);
     OwnScreen = new TScreen(nullptr);
@@ -22,6 +24,7 @@ struct TToolkitRuntime {
     Screen = OwnScreen;
   }
   ~TToolkitRuntime() {
+    if (LeaveAtExit) return;
     if (Application == OwnApplication) Application = nullptr;
     if (Screen == OwnScreen) Screen = nullptr;
     OwnApplication->Free();
@@ -31,6 +34,8 @@ struct TToolkitRuntime {
 TToolkitRuntime gRuntime;
 
 }  // namespace
+
+void LeaveToolkitObjectsAtExit() { gRuntime.LeaveAtExit = true; }
 
 TColor ColorToRGB(TColor color) {
   if ((color & 0xFF000000u) == 0x80000000u) return tkbackend::SysColor(int(color & 0xFF));

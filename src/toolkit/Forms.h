@@ -234,3 +234,11 @@ class TScreen : public TComponent {
 // same ones at exit; a library may point these variables elsewhere and put them back.
 extern TApplication* Application;
 extern TScreen* Screen;
+
+// For a library whose process is ending: from now on the toolkit's own application and
+// screen objects, with every form and control they own, are left for the system to
+// reclaim instead of being freed at exit, so that no window is destroyed and no library
+// is released while the process ends.
+//
+//   LeaveToolkitObjectsAtExit();   // at process detach, before the library's finalisation
+void LeaveToolkitObjectsAtExit();

@@ -1,0 +1,145 @@
+// ReaderSettings.dll in a host process over many uses: loaded and freed a thousand times,
+// its dialog opened and closed two hundred times, and the process ending with the
+// dialog open.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "HostSim.h"
+#include "ModuleHost.h"
+
+namespace {
+
+using ShowFrmOptionFn = void(__stdcall*)(uintptr_t, uint32_t, uint32_t);
+
+const std::string kModulePath = ProgramDir() + "ReaderSettings.dll";
+
+void Report(const char* when, const TProcessCounts& base, const TProcessCounts& now) {
+  std::printf(
+      "%s: kernel handles %+d, live heap %+lld bytes, free TLS indexes %+d, "
+      "GDI objects %+d, windows %+d\n",
+      when, now.KernelHandles - base.KernelHandles,
+      static_cast<long long>(now.LiveHeapBytes) - static_cast<long long>(base.LiveHeapBytes),
+      now.FreeTlsIndexes - base.FreeTlsIndexes, now.GdiObjects - base.GdiObjects,
+      now.Windows - base.Windows);
+}
+
+// Loads and frees the module; false when it does not load.
+bool LoadAndFree() {
+  HMODULE module = LoadLibraryA(kModulePath.c_str());
+  if (module == nullptr) return false;
+  FreeLibrary(module);
+  return true;
+}
+
+// The host's libraries (ModuleLib.dll, logQuery.dll) stay loaded as this program's
+// imports; only the module comes and goes. The first cycle settles what the system keeps
+// once for any library (loader caches), so it is the base.
+TEST(ModuleLoad, AThousandLoadsAndUnloadsKeepHandlesHeapAndTlsIndexes) {
+  ASSERT_TRUE(LoadAndFree()) << kModulePath << ": error " << GetLastError();
+  CountProcessResources();  // what counting makes once stays out of the figures
+  const TProcessCounts base = CountProcessResources();
+  TProcessCounts after10{};
+  for (int cycle = 1; cycle <= 1000; ++cycle) {
+    ASSERT_TRUE(LoadAndFree()) << "load " << cycle << ": error " << GetLastError();
+    if (cycle == 10) {
+      after10 = CountProcessResources();
+      Report("after 10 loads", base, after10);
+    }
+  }
+  const TProcessCounts after1000 = CountProcessResources();
+  Report("after 1000 loads", base, after1000);
+
+  EXPECT_LT(after1000.KernelHandles - base.KernelHandles, 50);
+  EXPECT_LT(
+      static_cast<long long>(after1000.LiveHeapBytes) - static_cast<long long>(base.LiveHeapBytes),
+      256 * 1024);
+  // Every TLS index taken at load is given back at unload: a host runs out of them
+  // after about a thousand loads otherwise.
+  EXPECT_EQ(after1000.FreeTlsIndexes, base.FreeTlsIndexes);
+}
+
+// Closes the dialog with the close box's message once it is up; runs inside the modal
+// loop as a timer of the calling thread.
+void CALLBACK CloseDialogWhenShown(HWND, UINT, UINT_PTR, DWORD) {
+  if (HWND dialog = FindReaderDialog()) PostMessageW(dialog, WM_CLOSE, 0, 0);
+}
+
+class ShowFrmOptionCycles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(HostSim_Open(FWorld.ProfileDir().c_str()), 1) << HostSim_LastError();
+    FHostWindow = MakeHostWindow();
+    HostSim_SetHandles(reinterpret_cast<THostHandle>(FHostWindow), 0);
+    FModule = LoadLibraryA(kModulePath.c_str());
+    ASSERT_NE(FModule, nullptr) << kModulePath << ": error " << GetLastError();
+    FShow = reinterpret_cast<ShowFrmOptionFn>(
+        reinterpret_cast<void*>(GetProcAddress(FModule, "ShowFrmOption")));
+    ASSERT_NE(FShow, nullptr);
+  }
+  void TearDown() override {
+    if (FModule != nullptr) FreeLibrary(FModule);
+    if (FHostWindow != nullptr) DestroyWindow(FHostWindow);
+    HostSim_Close();
+  }
+
+  // One use of the dialog as an operator makes it: opened, the readers listed, closed
+  // by the close box.
+  void ShowAndClose() {
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, CloseDialogWhenShown);
+    FShow(reinterpret_cast<uintptr_t>(FHostWindow), 0, 0);
+    KillTimer(nullptr, timer);
+  }
+
+  TModuleWorld FWorld;
+  HWND FHostWindow = nullptr;
+  HMODULE FModule = nullptr;
+  ShowFrmOptionFn FShow = nullptr;
+};
+
+// What the first call makes once for the module (window classes) is the base: from then
+// on every call gives back every GDI object and window it made.
+TEST_F(ShowFrmOptionCycles, TwoHundredCallsKeepGdiObjectsAndWindowsExactlyFlat) {
+  CountProcessResources();  // what counting makes once stays out of the figures
+  const TProcessCounts before = CountProcessResources();
+  ShowAndClose();
+  const TProcessCounts after1 = CountProcessResources();
+  Report("after 1 call", before, after1);
+  for (int call = 2; call <= 200; ++call) ShowAndClose();
+  const TProcessCounts after200 = CountProcessResources();
+  Report("after 200 calls", before, after200);
+  EXPECT_EQ(after200.GdiObjects, after1.GdiObjects);
+  EXPECT_EQ(after200.Windows, after1.Windows);
+  EXPECT_EQ(FindReaderDialog(), nullptr);
+}
+
+// The process ends with the dialog open: the probe program opens it, then gives the
+// module the process-exit notification (DLL_PROCESS_DETACH with a non-null reserved
+// argument) from inside the modal loop and reports what is still there.
+TEST(ModuleExit, ProcessExitLeavesTheDialogAndTheReaderLibraryAlone) {
+  TModuleWorld world;
+  std::string command =
+      "\"" + ProgramDir() + "module_exit_probe.exe\" \"" + world.ProfileDir() + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &startup, &process))
+      << command << ": error " << GetLastError();
+  const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
+  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  ASSERT_EQ(waited, WAIT_OBJECT_0) << "the probe did not end within 60 s";
+  // The probe's exit code: 0 all left alone; bit 1 the dialog was destroyed, bit 2 the
+  // reader library was released; 8 and up: it could not get that far (see its output).
+  EXPECT_EQ(exitCode & 1u, 0u) << "the dialog was destroyed at process exit";
+  EXPECT_EQ(exitCode & 2u, 0u) << "the reader library was released at process exit";
+  EXPECT_LT(exitCode, 8u) << "the probe failed before the exit notification";
+}
+
+}  // namespace
