@@ -1,5 +1,6 @@
-// The module's entry point and DllMain. Both run under the system's loader lock, so they
-// do almost nothing: no window calls, no library loads or releases, no waiting.
+// The module's entry point and DllMain. Both run under the system's loader lock: they
+// load and release no library and wait for nothing, and at process exit they tear
+// nothing down.
 #include <windows.h>
 
 #include "entry/LibraryEntry.h"
