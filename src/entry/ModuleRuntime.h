@@ -13,7 +13,9 @@
 // when the module is unloaded while the thread lives on: the host's thread that loads and
 // frees the module lost two handles, about 19 KB and a TLS index per load, and the process
 // failed once the TLS indexes ran out. The definitions here hold no kernel object; their
-// locks live in the module's own data.
+// locks live in the module's own data. Module code that needs a threads function not
+// defined here (std::thread, a timed wait) makes the link fail with "multiple definition
+// of pthread_...": define that one here too, without kernel objects kept per thread.
 
 // Gives back what the runtime still holds when the module is unloaded (not at process
 // exit): the per-thread values of every thread-local key, with their destructors run for
