@@ -35,6 +35,7 @@ trap cleanup EXIT
 unpack() {
   local zip=$1/$2.zip
   [[ -f $zip ]] || { echo "FAIL: no package $zip"; exit 1; }
+  zip=$(cd "$(dirname "$zip")" && pwd)/$(basename "$zip")
   mkdir -p "$tmp/unpacked"
   (cd "$tmp/unpacked" && cmake -E tar xf "$zip") || { echo "FAIL: cannot unpack $zip"; exit 1; }
   pkg=$tmp/unpacked/$2
