@@ -78,6 +78,8 @@ class TRunner {
       long index = -1;
       if (a.size() != 1) return Fail("select takes one line index or line text");
       if (!ParseInt(a[0], index)) {
+        // Not a number: ParseInt has left its partial value, and the text names the line.
+        index = -1;
         const auto lines = FDriver.Lines();
         for (size_t i = 0; i < lines.size() && index < 0; ++i)
           if (lines[i] == a[0]) index = static_cast<long>(i);

@@ -5,6 +5,7 @@
 //
 //   modhost --profile demo/host --module ReaderSettings.dll [--script select.txt]
 //           [--screenshot dialog.bmp] [--timeout 60] [--no-main-frame]
+//   modhost --version                 // "modhost 1.0.0": the release this host belongs to
 //
 // Exit status: 0 when every expectation held, 1 when one failed, 2 on bad usage or a
 // profile that cannot be read, 3 when the module could not be called or the dialog did
@@ -28,7 +29,8 @@ int Usage(const char* why) {
   std::fprintf(stderr,
                "modhost: %s\n"
                "usage: modhost --profile DIR [--module FILE] [--script FILE] [--screenshot FILE]\n"
-               "               [--timeout SECONDS] [--no-main-frame]\n",
+               "               [--timeout SECONDS] [--no-main-frame]\n"
+               "       modhost --version\n",
                why);
   return 2;
 }
@@ -65,6 +67,10 @@ int main(int argc, char** argv) {
       return true;
     };
     std::string seconds;
+    if (arg == "--version") {
+      std::printf("modhost %s\n", RS_VERSION);
+      return 0;
+    }
     if (arg == "--profile") {
       if (!value(options.Profile)) return Usage("--profile needs a folder");
     } else if (arg == "--module") {

@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# Tests of the release package, as a host developer receives it.
+#
+#   package_test.sh contents BUILD OUT NAME OBJDUMP OBJCOPY
+#       packs the built tree with scripts/package --pack into OUT/NAME.zip and checks it:
+#       exactly the files of the layout, the module stripped and under 600 KB, its debug
+#       information in ReaderSettings.dll.debug with a matching debug link, and the
+#       shipped module still exporting and importing what the host expects.
+#   package_test.sh version OUT NAME VERSIONINFO_EXE KEY=VALUE...
+#       unpacks the zip and reads the module's version resource back with VersionInfo.exe
+#       under Wine; every KEY=VALUE line must be printed exactly.
+#   package_test.sh fresh-prefix OUT NAME VERSION
+#       unpacks the zip into an empty folder, makes a new Wine prefix and plays the shipped
+#       sample script through testing\try.cmd (Mode=record, as the package's README says),
+#       with nothing of the build tree on any search path; then modhost --version.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+src=$(cd "$here/../.." && pwd)
+mode=$1
+shift
+fail=0
+err() { echo "FAIL: $*"; fail=1; }
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/rs-package.XXXXXX")
+prefix=
+cleanup() {
+  if [[ -n $prefix ]]; then
+    WINEPREFIX=$prefix timeout 30 wineserver -k 2>/dev/null
+    WINEPREFIX=$prefix timeout 30 wineserver -w 2>/dev/null
+  fi
+  rm -rf "$tmp" "$tmp.lock"
+}
+trap cleanup EXIT
+
+unpack() {
+  local zip=$1/$2.zip
+  [[ -f $zip ]] || { echo "FAIL: no package $zip"; exit 1; }
+  zip=$(cd "$(dirname "$zip")" && pwd)/$(basename "$zip")
+  mkdir -p "$tmp/unpacked"
+  (cd "$tmp/unpacked" && cmake -E tar xf "$zip") || { echo "FAIL: cannot unpack $zip"; exit 1; }
+  pkg=$tmp/unpacked/$2
+  [[ -d $pkg ]] || { echo "FAIL: the zip has no top folder $2"; exit 1; }
+}
+
+# Windows form of a Unix path under Wine (drive Z: is the Unix root).
+winpath() { echo "Z:${1//\//\\}"; }
+
+case $mode in
+contents)
+  build=$1 out=$2 name=$3 objdump=$4 objcopy=$5
+  "$src/scripts/package" --pack "$build" "$out" || { echo "FAIL: scripts/package --pack"; exit 1; }
+  unpack "$out" "$name"
+  want=$(sort <<'LAYOUT'
+CHANGELOG.md
+README.txt
+ReaderSettings.dll
+ReaderSettings.dll.debug
+integration.md
+testing/ModuleLib.dll
+testing/host/Host.ini
+testing/host/Messages.txt
+testing/host/UserConfig.ini
+testing/host/subapp-pcsc/SysConfig.ini
+testing/host/subapp-pcsc/lurmScard.dll
+testing/host/subapp-sim/README.md
+testing/host/subapp-sim/SysConfig.ini
+testing/host/subapp-sim/lurmScard.dll
+testing/host/subapp-sim/lurmScard.dll.sim.ini
+testing/logQuery.dll
+testing/modhost.exe
+testing/sample-script.txt
+testing/try.cmd
+LAYOUT
+)
+  got=$(cd "$pkg" && find . -type f | sed 's|^\./||' | sort)
+  [[ $got == "$want" ]] || err "package files differ from the layout:
+$(diff <(echo "$want") <(echo "$got"))"
+  for f in $got; do
+    [[ -s $pkg/$f ]] || err "$f is empty"
+  done
+
+  dll=$pkg/ReaderSettings.dll
+  size=$(stat -c %s "$dll")
+  echo "ReaderSettings.dll: $size bytes"
+  ((size < 600 * 1024)) || err "ReaderSettings.dll is $size bytes, not under 600 KB"
+  sections=$("$objdump" -h "$dll")
+  grep -q '\.debug_' <<<"$sections" && err "ReaderSettings.dll still holds debug sections"
+  grep -q '\.rsrc' <<<"$sections" || err "ReaderSettings.dll lost its resources"
+  grep -q '\.debug_info' <<<"$("$objdump" -h "$dll.debug")" ||
+    err "ReaderSettings.dll.debug holds no .debug_info"
+  # The debug link: the debug file's name, NUL, padding to 4 bytes, its CRC-32 (little end).
+  "$objcopy" --dump-section ".gnu_debuglink=$tmp/debuglink" "$dll" "$tmp/scratch.dll" ||
+    err "cannot read the debug link"
+  python3 - "$tmp/debuglink" "$dll.debug" <<'CHECK' || fail=1
+import struct, sys, zlib
+link = open(sys.argv[1], "rb").read()
+name, _, _ = link.partition(b"\0")
+crc_at = (len(name) + 1 + 3) & ~3
+if name != b"ReaderSettings.dll.debug" or len(link) < crc_at + 4:
+    sys.exit(f"FAIL: debug link names {name!r}")
+want = struct.unpack_from("<I", link, crc_at)[0]
+got = zlib.crc32(open(sys.argv[2], "rb").read()) & 0xFFFFFFFF
+if want != got:
+    sys.exit(f"FAIL: debug link CRC {want:08x}, ReaderSettings.dll.debug has {got:08x}")
+print(f"debug link: {name.decode()} crc {got:08x}")
+CHECK
+  bash "$here/check_module_dll.sh" "$objdump" "$dll" || err "the shipped module fails the DLL check"
+  ;;
+
+version)
+  out=$1 name=$2 exe=$3
+  shift 3
+  unpack "$out" "$name"
+  "$src/cmake/wine-run.sh" "$exe" "$(winpath "$pkg/ReaderSettings.dll")" >"$tmp/version.txt"
+  status=$?
+  printed=$(tr -d '\r' <"$tmp/version.txt")
+  echo "$printed"
+  ((status == 0)) || err "VersionInfo exited with $status"
+  for line in "$@"; do
+    grep -qxF -- "$line" <<<"$printed" || err "version resource: expected $line"
+  done
+  ;;
+
+fresh-prefix)
+  out=$1 name=$2 version=$3
+  unpack "$out" "$name"
+  testing=$pkg/testing
+  sed -i 's/^Mode=interactive/Mode=record/' "$testing/host/Host.ini"
+  grep -q '^Mode=record' "$testing/host/Host.ini" || err "Host.ini has no Mode line to switch"
+  prefix=$tmp/prefix
+  export RS_WINEPREFIX=$prefix
+  unset WINEPATH WINEDLLPATH
+  "$src/cmake/wine-run.sh" --init || { echo "FAIL: cannot make a Wine prefix"; exit 1; }
+  cd "$testing" || exit 1
+  "$src/cmake/wine-run.sh" cmd /c "$(winpath "$testing/try.cmd")" --script sample-script.txt \
+    --timeout 90 >"$tmp/run.txt" 2>&1
+  status=$?
+  output=$(tr -d '\r' <"$tmp/run.txt" | iconv -f GBK -t UTF-8 -c)
+  echo "$output"
+  echo "--- transcript"
+  iconv -f GBK -t UTF-8 "$testing/host/transcript.txt" 2>/dev/null
+  ((status == 0)) || err "try.cmd --script sample-script.txt exited with $status"
+  grep -qxF 'Global_nuvreader=ACS ACR38U-CCID 00 00' <<<"$output" ||
+    err "the host's parameter does not hold the selected reader"
+  grep -qxF 'UserConfig.ini [NuvReader] nuvreader=ACS ACR38U-CCID 00 00' <<<"$output" ||
+    err "UserConfig.ini does not hold the selected reader"
+  stored=$(tr -d '\r' <"$testing/host/subapp-sim/UserConfig.ini" 2>/dev/null)
+  grep -qxF 'nuvreader=ACS ACR38U-CCID 00 00' <<<"$stored" ||
+    err "testing/host/subapp-sim/UserConfig.ini was not written"
+  for id in 70000527 70000530 70000967; do
+    grep -q "^InforMsg $id " "$testing/host/transcript.txt" 2>/dev/null ||
+      err "message $id was not shown"
+  done
+  shown=$("$src/cmake/wine-run.sh" "$testing/modhost.exe" --version | tr -d '\r')
+  echo "$shown"
+  [[ $shown == "modhost $version" ]] || err "modhost --version printed \"$shown\""
+  ;;
+
+*)
+  echo "usage: package_test.sh contents|version|fresh-prefix ..." >&2
+  exit 2
+  ;;
+esac
+
+((fail)) && exit 1
+echo "OK: $mode"
