@@ -22,6 +22,7 @@ void LibraryDetach(int Reason) {
   if (!HookInstalled || Reason != 0) return;
   Application = OldApplication;
   Screen = OldScreen;
+  UnregisterWindowClasses();
 }
 
 void RS_STDCALL ShowFrmOption(THostHandle AppHandle, uint32_t, uint32_t) noexcept {
