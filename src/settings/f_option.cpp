@@ -18,7 +18,7 @@ constexpr const char* kListErrorLogText = "获取读卡器列表发生错误，�
 
 // The stored layout of frm_option: only what this form sets on top of frm_CustomDlgEx.
 const TLayoutItem kFrmOptionLayout[] = {
-    {.Name = "", .Width = 387, .Height = 280, .Caption = "frm_option"},
+    {.Name = "", .Width = 387, .Height = 280, .Caption = "frm_option", .ActiveControl = "ListBox"},
     {.Name = "XPTolvikGroupBox1",
      .Class = "TXPTolvikGroupBox",
      .Left = 12,
