@@ -75,9 +75,12 @@ bool TWindowPeer::Create(HWND parent) {
   HMENU id = (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildId(FControl)))
                                 : nullptr;
   FAppliedEnabled = FControl.Enabled();
+  // A window that fails after WM_NCCREATE is destroyed at once; the peer stays ours then.
+  FCreating = true;
   HWND hwnd = CreateWindowExW(ExStyle(), cls.c_str(), InitialText().c_str(), style, r.left, r.top,
                               r.right - r.left, r.bottom - r.top, parent, id, ModuleInstance(),
                               SystemClass() ? nullptr : this);
+  FCreating = false;
   if (hwnd == nullptr) {
     FControl.SetHandleValue(0);
     FControl.BackendData = nullptr;
@@ -228,7 +231,7 @@ LRESULT CALLBACK TWindowPeer::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
   if (msg == WM_NCDESTROY) {
     const WNDPROC system = peer->FSystemProc;
     peer->Detach();
-    delete peer;
+    if (!peer->FCreating) delete peer;
     return system != nullptr ? CallWindowProcW(system, hwnd, msg, wp, lp)
                              : DefWindowProcW(hwnd, msg, wp, lp);
   }

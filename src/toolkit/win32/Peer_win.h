@@ -25,7 +25,7 @@ class TWindowPeer {
   TWindowPeer& operator=(const TWindowPeer&) = delete;
 
   // Creates the window (a child of parent, or a top-level window owned by it). False when
-  // the system refused; the peer is then the caller's to delete.
+  // the system refused; the peer is then still the caller's to delete.
   bool Create(HWND parent);
 
   HWND Hwnd() const { return FHwnd; }
@@ -75,6 +75,7 @@ class TWindowPeer {
   void Detach();
 
   WNDPROC FSystemProc = nullptr;
+  bool FCreating = false;
 };
 
 // Registers one of the module's window classes once, remembering it for
