@@ -22,6 +22,7 @@ void LibraryDetach(int Reason) {
   if (!HookInstalled || Reason != 0) return;
   Application = OldApplication;
   Screen = OldScreen;
+  UnregisterWindowClasses();
 }
 
 void LibraryProcessExit() { LeaveToolkitObjectsAtExit(); }

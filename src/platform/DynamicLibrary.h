@@ -10,6 +10,8 @@
 // file name makes the system search its library path.
 #include <cstdint>
 
+#include "platform/UniqueHandle.h"
+
 // A loaded library as the system identifies it; 0 is none.
 using TModuleHandle = uintptr_t;
 
@@ -22,3 +24,10 @@ void* FindLibraryExport(TModuleHandle module, const char* name);
 
 // Releases one load of module; 0 is ignored.
 void FreeDynamicLibrary(TModuleHandle module);
+
+struct FreeDynamicLibraryFn {
+  void operator()(TModuleHandle module) const noexcept { FreeDynamicLibrary(module); }
+};
+// One owned load of a library: released once, when its owner goes.
+//   UniqueModule module(LoadDynamicLibrary(path));
+using UniqueModule = UniqueHandle<TModuleHandle, FreeDynamicLibraryFn>;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/UniqueHandle.h"
 #include "platform/Window.h"
 
 struct TMessageWindow::TState {
@@ -77,15 +78,36 @@ TMessageWindow::~TMessageWindow() {
   delete FState;
 }
 
+namespace {
+
+struct DeleteMemoryDc {
+  void operator()(HDC dc) const noexcept { DeleteDC(dc); }
+};
+struct DeleteBitmap {
+  void operator()(HBITMAP bitmap) const noexcept { DeleteObject(bitmap); }
+};
+struct CloseFile {
+  void operator()(FILE* file) const noexcept { std::fclose(file); }
+};
+
+}  // namespace
+
 bool SaveWindowImage(TWindowHandle window, const std::string& bmpPath) {
   HWND hwnd = reinterpret_cast<HWND>(window);
   if (!IsWindow(hwnd)) return false;
   RECT r;
   GetWindowRect(hwnd, &r);
-  int w = r.right - r.left, h = r.bottom - r.top;
+  const int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return false;
+  // The window's DC goes back to the window (ReleaseDC needs both), after the memory DC.
   HDC windowDc = GetWindowDC(hwnd);
-  HDC memDc = CreateCompatibleDC(windowDc);
+  if (windowDc == nullptr) return false;
+  struct TWindowDcGuard {
+    HWND Window;
+    HDC Dc;
+    ~TWindowDcGuard() { ReleaseDC(Window, Dc); }
+  } windowDcGuard{hwnd, windowDc};
+  const UniqueHandle<HDC, DeleteMemoryDc> memDc(CreateCompatibleDC(windowDc));
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
   bi.bmiHeader.biWidth = w;
@@ -94,32 +116,26 @@ bool SaveWindowImage(TWindowHandle window, const std::string& bmpPath) {
   bi.bmiHeader.biBitCount = 24;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(windowDc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool ok = dib != nullptr;
-  if (ok) {
-    HGDIOBJ old = SelectObject(memDc, dib);
-    // What the screen shows; a window that is not on the screen draws itself instead.
-    if (!BitBlt(memDc, 0, 0, w, h, windowDc, 0, 0, SRCCOPY)) PrintWindow(hwnd, memDc, 0);
-    GdiFlush();
-    SelectObject(memDc, old);
-    DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) & ~3u);
-    DWORD imageSize = stride * static_cast<DWORD>(h);
-    BITMAPFILEHEADER fh{};
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof(fh) + sizeof(BITMAPINFOHEADER);
-    fh.bfSize = fh.bfOffBits + imageSize;
-    bi.bmiHeader.biSizeImage = imageSize;
-    FILE* f = std::fopen(bmpPath.c_str(), "wb");
-    ok = f != nullptr;
-    if (ok) {
-      ok = std::fwrite(&fh, sizeof(fh), 1, f) == 1 &&
-           std::fwrite(&bi.bmiHeader, sizeof(BITMAPINFOHEADER), 1, f) == 1 &&
-           std::fwrite(bits, imageSize, 1, f) == 1;
-      ok = std::fclose(f) == 0 && ok;
-    }
-    DeleteObject(dib);
-  }
-  DeleteDC(memDc);
-  ReleaseDC(hwnd, windowDc);
-  return ok;
+  const UniqueHandle<HBITMAP, DeleteBitmap> dib(
+      CreateDIBSection(windowDc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!memDc || !dib) return false;
+  HGDIOBJ old = SelectObject(memDc.Get(), dib.Get());
+  // What the screen shows; a window that is not on the screen draws itself instead.
+  if (!BitBlt(memDc.Get(), 0, 0, w, h, windowDc, 0, 0, SRCCOPY)) PrintWindow(hwnd, memDc.Get(), 0);
+  GdiFlush();
+  SelectObject(memDc.Get(), old);
+  const DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) & ~3u);
+  const DWORD imageSize = stride * static_cast<DWORD>(h);
+  BITMAPFILEHEADER fh{};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof(fh) + sizeof(BITMAPINFOHEADER);
+  fh.bfSize = fh.bfOffBits + imageSize;
+  bi.bmiHeader.biSizeImage = imageSize;
+  UniqueHandle<FILE*, CloseFile> file(std::fopen(bmpPath.c_str(), "wb"));
+  if (!file) return false;
+  const bool written = std::fwrite(&fh, sizeof(fh), 1, file.Get()) == 1 &&
+                       std::fwrite(&bi.bmiHeader, sizeof(BITMAPINFOHEADER), 1, file.Get()) == 1 &&
+                       std::fwrite(bits, imageSize, 1, file.Get()) == 1;
+  // Closing flushes: its failure is a failed write too.
+  return std::fclose(file.Release()) == 0 && written;
 }

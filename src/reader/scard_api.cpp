@@ -5,15 +5,15 @@ namespace {
 constexpr TModuleHandle kFirstValidModuleHandle = 32;
 }  // namespace
 
-TCommonDllInvoker::~TCommonDllInvoker() { FreeDynamicLibrary(FDllHandle); }
+TCommonDllInvoker::~TCommonDllInvoker() = default;
 
 bool TCommonDllInvoker::LoadLibraryFile() {
   const TModuleHandle handle = LoadDynamicLibrary(FDllPath.CStr());
   if (handle < kFirstValidModuleHandle) {
-    FDllHandle = 0;
+    FDllHandle.Reset();
     return false;
   }
-  FDllHandle = handle;
+  FDllHandle.Reset(handle);
   return true;
 }
 
@@ -29,9 +29,9 @@ void TLURMScardInvoker::LoadDll() {
     return;
   }
   FLoaded = true;
-  SCListReaders.Resolve(FDllHandle);
-  SCConnectReader.Resolve(FDllHandle);
-  SCDisConnectReader.Resolve(FDllHandle);
-  SCSendCmd.Resolve(FDllHandle);
-  SCGetErrorText.Resolve(FDllHandle);
+  SCListReaders.Resolve(FDllHandle.Get());
+  SCConnectReader.Resolve(FDllHandle.Get());
+  SCDisConnectReader.Resolve(FDllHandle.Get());
+  SCSendCmd.Resolve(FDllHandle.Get());
+  SCGetErrorText.Resolve(FDllHandle.Get());
 }

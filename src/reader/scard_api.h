@@ -76,7 +76,7 @@ class TCommonDllInvoker {
 
   const HostString& DllPath() const { return FDllPath; }
   bool Loaded() const { return FLoaded; }
-  TModuleHandle DllHandle() const { return FDllHandle; }
+  TModuleHandle DllHandle() const { return FDllHandle.Get(); }
 
  protected:
   explicit TCommonDllInvoker(HostString DllPath) : FDllPath(std::move(DllPath)) {}
@@ -87,8 +87,8 @@ class TCommonDllInvoker {
 
   HostString FDllPath;
   bool FLoaded = false;
-  // The binding owns this load of the library.
-  TModuleHandle FDllHandle = 0;
+  // The binding owns this load of the library; 0 when none is loaded.
+  UniqueModule FDllHandle;
 };
 
 // The reader access library. Members in the order of the binding's layout; the

@@ -18,7 +18,7 @@ constexpr const char* kListErrorLogText = "获取读卡器列表发生错误，�
 
 // The stored layout of frm_option: only what this form sets on top of frm_CustomDlgEx.
 const TLayoutItem kFrmOptionLayout[] = {
-    {.Name = "", .Width = 387, .Height = 280, .Caption = "frm_option"},
+    {.Name = "", .Width = 387, .Height = 280, .Caption = "frm_option", .ActiveControl = "ListBox"},
     {.Name = "XPTolvikGroupBox1",
      .Class = "TXPTolvikGroupBox",
      .Left = 12,
@@ -131,6 +131,7 @@ void Tfrm_option::LoadReaderList() {
   int32_t code = 0;
   std::string text;
   try {
+    const TWaitCursor wait;  // the reader library may take its time; put back on every path
     code = FScardInvoker->SCListReaders(buffer.get());
     // All of the buffer, NULs included; never more than the dialog owns.
     text.assign(buffer.get(), kReaderListBufferSize);
@@ -179,7 +180,10 @@ void Tfrm_option::btn_connectClick(TObject*) {
   // The selected line is tested, not the stored current reader.
   const std::string name = ListBox->Line(index);
   char area[kConnectAreaSize] = {};
-  const int32_t code = FScardInvoker->SCConnectReader(name.c_str(), area);
+  const int32_t code = [&] {
+    const TWaitCursor wait;  // the reader library may take its time; put back on every path
+    return FScardInvoker->SCConnectReader(name.c_str(), area);
+  }();
   // Once the connect call has returned, the disconnect follows the outcome message in
   // every case, also when showing the outcome fails.
   try {

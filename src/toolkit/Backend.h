@@ -25,16 +25,24 @@ void SetEditText(TXPTolvikEdit& edit);
 void ShowForm(TCustomForm& form);
 void HideForm(TCustomForm& form);
 void SetFocus(TWinControl& control);
+// Whether the control has the keyboard focus now.
+bool Focused(const TWinControl& control);
 // Disables (or enables again) the application window and the other forms for a modal loop.
 void EnableOtherWindows(TCustomForm& modal, bool enable);
-// Handles one message, waiting for one on Windows; false headless when none is queued.
-bool HandleOneMessage();
+// Handles one message, as a modal loop does (keys first to the dialog manager of the form
+// they are typed in). wait: waits for one on Windows; false when none was handled.
+bool HandleOneMessage(bool wait);
 // Posts a toolkit message to the form's own window.
 void PostToForm(TCustomForm& form, uint32_t msg);
 // The backend's handling of a message the form did not handle.
 void DefaultHandler(TCustomForm& form, TMessage& message);
 // The current state of Shift, Ctrl and Alt.
 TShiftState KeyShiftState();
+
+// Shows the pointer shape over the module's windows.
+void SetScreenCursor(TCursor cursor);
+// Unregisters the window classes registered so far.
+void UnregisterClasses();
 
 TColor SysColor(int index);
 int PixelsPerInch();

@@ -147,4 +147,15 @@ constexpr uint32_t kCmRelease = 0xB021;
 constexpr uint32_t kCmModalDriver = 0xB0F0;
 
 // Virtual-key codes used by the toolkit and its users.
+constexpr uint16_t kVkTab = 0x09;
+constexpr uint16_t kVkReturn = 0x0D;
+constexpr uint16_t kVkEscape = 0x1B;
+constexpr uint16_t kVkSpace = 0x20;
+constexpr uint16_t kVkPrior = 0x21;  // Page Up
+constexpr uint16_t kVkNext = 0x22;   // Page Down
+constexpr uint16_t kVkEnd = 0x23;
+constexpr uint16_t kVkHome = 0x24;
+constexpr uint16_t kVkUp = 0x26;
+constexpr uint16_t kVkDown = 0x28;
 constexpr uint16_t kVkF1 = 0x70;
+constexpr uint16_t kVkF4 = 0x73;

@@ -1,6 +1,7 @@
 #include "toolkit/Controls.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "toolkit/Backend.h"
 #include "toolkit/Forms.h"
@@ -18,6 +19,8 @@ TControl::~TControl() { SetParent(nullptr); }
 void TControl::SetParent(TWinControl* parent) {
   if (parent == FParent) return;
   if (FParent != nullptr) {
+    // A control that leaves its form no longer holds the form's focus.
+    if (TCustomForm* form = ParentForm()) form->ControlLeaving(*this);
     if (HandleAllocated()) tkbackend::DestroyHandle(*this);
     auto& siblings = FParent->FControls;
     siblings.erase(std::find(siblings.begin(), siblings.end(), this));
@@ -66,6 +69,13 @@ void TControl::SetEnabled(bool enabled) {
   if (enabled == FEnabled) return;
   FEnabled = enabled;
   Changed();
+}
+
+bool TControl::EnabledInParents() const {
+  for (const TControl* c = this; c != nullptr; c = c->FParent) {
+    if (!c->FEnabled) return false;
+  }
+  return true;
 }
 
 void TControl::SetCaption(const std::string& caption) {
@@ -138,9 +148,27 @@ TWinControl::~TWinControl() {
   while (!FControls.empty()) FControls.back()->SetParent(nullptr);
 }
 
+std::vector<TControl*> TWinControl::TabOrderedControls() const {
+  std::vector<TControl*> ordered = FControls;
+  // Unnumbered controls (-1) go after every numbered one.
+  auto key = [](const TControl* c) {
+    return c->TabOrder() < 0 ? std::numeric_limits<int>::max() : c->TabOrder();
+  };
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [&](const TControl* a, const TControl* b) { return key(a) < key(b); });
+  return ordered;
+}
+
 void TWinControl::SetFocus() { tkbackend::SetFocus(*this); }
 
-void TWinControl::DoEnter() { OnEnter(this); }
+bool TWinControl::Focused() const { return tkbackend::Focused(*this); }
+
+bool TWinControl::CanFocus() const { return Showing() && EnabledInParents(); }
+
+void TWinControl::DoEnter() {
+  if (TCustomForm* form = ParentForm(); form != nullptr && form != this) form->FocusEntered(this);
+  OnEnter(this);
+}
 
 void TWinControl::CreateHandleTree() {
   TControl::CreateHandleTree();

@@ -73,10 +73,16 @@ class TControl : public TComponent {
   bool Transparent() const { return FTransparent; }
   void SetTransparent(bool transparent);
 
+  // Position among the parent's controls when the focus moves with Tab (lowest first;
+  // -1, the default, after every numbered control, in creation order). Read when the
+  // windows are created: set it before the form is shown.
   int TabOrder() const { return FTabOrder; }
   void SetTabOrder(int order) { FTabOrder = order; }
+  // Whether Tab stops at this control (only controls that can take the focus).
   bool TabStop() const { return FTabStop; }
   void SetTabStop(bool stop) { FTabStop = stop; }
+  // Enabled, and every parent enabled.
+  bool EnabledInParents() const;
 
   // Click event; Click() runs it (and what the control adds to a click).
   TNotifyEvent OnClick;
@@ -128,11 +134,18 @@ class TWinControl : public TControl {
   int ControlCount() const { return static_cast<int>(FControls.size()); }
   TControl* Controls(int index) const { return FControls.at(index); }
 
+  // The children in tab order: by TabOrder, unnumbered ones last, ties in creation order.
+  std::vector<TControl*> TabOrderedControls() const;
+
   // Focus-entry event: runs when the control takes the focus.
   TNotifyEvent OnEnter;
   // Gives the control the focus: runs DoEnter (headless) or focuses the window.
   void SetFocus();
-  // Backend use: the control has taken the focus.
+  // Whether the control has the keyboard focus now.
+  bool Focused() const;
+  // Showing and enabled (with every parent): a Tab or a click may give it the focus.
+  bool CanFocus() const;
+  // Backend use: the control has taken the focus; its form remembers it.
   virtual void DoEnter();
 
   void CreateHandleTree() override;

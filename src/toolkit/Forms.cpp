@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/Window.h"
 #include "toolkit/Backend.h"
 
 TApplication* Application = nullptr;
@@ -84,6 +83,7 @@ void TCustomForm::Show() {
     FormShow(this);
   }
   tkbackend::ShowForm(*this);
+  FocusActiveControl();
 }
 
 void TCustomForm::Hide() {
@@ -97,15 +97,17 @@ int TCustomForm::ShowModal() {
   FModal = true;
   tkbackend::EnableOtherWindows(*this, false);
   auto endLoop = [this] {
-    Hide();
+    // The owner is enabled before the form disappears, so that the activation goes back
+    // to it at once and not to whatever window comes next.
     FModal = false;
     tkbackend::EnableOtherWindows(*this, true);
+    Hide();
   };
   try {
     Show();
     if (Application->ModalDriver) tkbackend::PostToForm(*this, kCmModalDriver);
     do {
-      if (!tkbackend::HandleOneMessage()) {
+      if (!tkbackend::HandleOneMessage(true)) {
         throw EInvalidOperation(std::string("The modal loop of ") + ClassName() +
                                 " has nothing left to handle");
       }
@@ -117,6 +119,86 @@ int TCustomForm::ShowModal() {
   }
   endLoop();
   return FModalResult;
+}
+
+void TCustomForm::ControlLeaving(TControl& control) {
+  if (FActiveControl == &control) FActiveControl = nullptr;
+}
+
+namespace {
+
+// The form's tab stops that can take the focus now, in tab order, depth first.
+void CollectTabStops(const TWinControl& parent, std::vector<TWinControl*>& stops) {
+  for (TControl* c : parent.TabOrderedControls()) {
+    auto* wc = dynamic_cast<TWinControl*>(c);
+    if (wc == nullptr || !wc->CanFocus()) continue;
+    if (wc->TabStop()) stops.push_back(wc);
+    CollectTabStops(*wc, stops);
+  }
+}
+
+}  // namespace
+
+TWinControl* TCustomForm::FindNextControl(TWinControl* current, bool forward) const {
+  std::vector<TWinControl*> stops;
+  CollectTabStops(*this, stops);
+  if (stops.empty()) return nullptr;
+  const auto n = static_cast<int>(stops.size());
+  const int at = static_cast<int>(std::find(stops.begin(), stops.end(), current) - stops.begin());
+  if (at == n) return forward ? stops.front() : stops.back();
+  return stops[static_cast<size_t>((at + (forward ? 1 : n - 1)) % n)];
+}
+
+void TCustomForm::SelectNext(bool forward) {
+  if (TWinControl* next = FindNextControl(FActiveControl, forward)) next->SetFocus();
+}
+
+void TCustomForm::FocusActiveControl() {
+  TWinControl* target = FActiveControl;
+  if (target == nullptr || !target->CanFocus()) target = FindNextControl(nullptr, true);
+  if (target != nullptr) {
+    target->SetFocus();
+  } else {
+    tkbackend::SetFocus(*this);
+  }
+}
+
+bool TCustomForm::DialogKey(uint16_t key, TShiftState shift) {
+  switch (key) {
+    case kVkTab:
+      SelectNext((shift & ssShift) == 0);
+      return true;
+    case kVkEscape:
+      Perform(kWmClose, 0, 0);
+      return true;
+    case kVkReturn:
+      if (auto* button = dynamic_cast<TModalSpeedButton*>(FActiveControl)) {
+        PerformUserClick(*button);
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+bool PerformUserClick(TControl& control) noexcept {
+  if (!control.Showing() || !control.EnabledInParents()) return false;
+  TCustomForm* form = control.ParentForm();
+  if (form != nullptr && form->Busy()) return false;
+  // The handler may show a message and wait for the operator; clicks meanwhile are not
+  // handled inside it.
+  if (form != nullptr) ++form->FBusy;
+  try {
+    control.Click();
+  } catch (...) {
+    try {
+      Application->HandleException(nullptr);
+    } catch (...) {
+    }
+  }
+  if (form != nullptr) --form->FBusy;
+  return true;
 }
 
 void TCustomForm::SetModalResult(int result) {
@@ -212,7 +294,7 @@ void TCustomForm::WndProc(TMessage& Message) {
 TApplication::TApplication(TComponent* owner) : TComponent(owner) {}
 
 void TApplication::ProcessMessages() {
-  while (PumpOneWindowMessage()) {
+  while (tkbackend::HandleOneMessage(false)) {
   }
 }
 
@@ -256,6 +338,18 @@ bool TScreen::ActivateIme(const std::string& name, bool open) {
 }
 
 int TScreen::PixelsPerInch() const { return tkbackend::PixelsPerInch(); }
+
+void TScreen::SetCursor(TCursor cursor) {
+  if (cursor == TCursor::crHourGlass) ++FWaitCursorCount;
+  FCursor = cursor;
+  tkbackend::SetScreenCursor(cursor);
+}
+
+TWaitCursor::TWaitCursor() : FSaved(Screen->Cursor()) { Screen->SetCursor(TCursor::crHourGlass); }
+
+TWaitCursor::~TWaitCursor() { Screen->SetCursor(FSaved); }
+
+void UnregisterWindowClasses() { tkbackend::UnregisterClasses(); }
 
 void TScreen::RemoveForm(TCustomForm* form) {
   auto it = std::find(FForms.begin(), FForms.end(), form);

@@ -92,6 +92,27 @@ class TCustomForm : public TWinControl {
   // own window); freeing the form before that turn cancels the request.
   void Release();
 
+  // The control that has the focus, or had it last while the form was active (the one
+  // that gets it back when the form is activated again); null when none had it.
+  TWinControl* ActiveControl() const { return FActiveControl; }
+  // The tab stop after (forward) or before current in the form's tab order, wrapping
+  // around; current null starts at the beginning (or the end). Only controls that can take
+  // the focus count. Null when there is none.
+  //   form->FindNextControl(list, true);   // the button after the list
+  TWinControl* FindNextControl(TWinControl* current, bool forward) const;
+  // Moves the focus to the next (or previous) tab stop, as Tab and Shift+Tab do.
+  void SelectNext(bool forward);
+  // Gives the focus to ActiveControl when it can still take it, else to the first tab stop.
+  void FocusActiveControl();
+  // What a dialog does with a typed key before its controls see it: Tab and Shift+Tab move
+  // the focus, Esc closes through the close path of the close box, Enter presses the
+  // focused button. True when the key was used. The in-memory backend's keyboard; on
+  // Windows the system's dialog manager does the same.
+  bool DialogKey(uint16_t key, TShiftState shift);
+
+  // True while a handler run by a user's click on one of the form's controls is running.
+  bool Busy() const { return FBusy > 0; }
+
   // Sends a message to WndProc now, as the window would receive it.
   intptr_t Perform(uint32_t msg, uintptr_t wParam, intptr_t lParam);
   // Backend use: delivers a window message; an exception goes to the application's error
@@ -108,6 +129,10 @@ class TCustomForm : public TWinControl {
   virtual bool CloseQuery() { return true; }
 
   void CreateHandleTree() override;
+
+  // Toolkit use: a control of the form took the focus, or is leaving the form.
+  void FocusEntered(TWinControl* control) { FActiveControl = control; }
+  void ControlLeaving(TControl& control);
 
  protected:
   ~TCustomForm() override;
@@ -128,7 +153,18 @@ class TCustomForm : public TWinControl {
   bool FModal = false;
   int FModalResult = mrNone;
   bool FCreated = false;
+  TWinControl* FActiveControl = nullptr;
+  int FBusy = 0;
+  friend bool PerformUserClick(TControl& control) noexcept;
 };
+
+// A click from the user (mouse, Enter or Space, another program's BM_CLICK): runs the
+// control's Click unless it cannot be clicked now (hidden or disabled, itself or a
+// parent) or its form is still running the handler of an earlier click: a click that
+// arrives while a handler shows a message is dropped, not run nested inside it. A failure
+// goes to the application's error report. True when the click ran.
+//   if (!PerformUserClick(*button)) ...   // dropped
+bool PerformUserClick(TControl& control) noexcept;
 
 class TForm : public TCustomForm {
  public:
@@ -189,6 +225,9 @@ class TApplication : public TComponent {
   std::vector<std::string> FShownErrors;
 };
 
+// Mouse pointer shapes.
+enum class TCursor : uint8_t { crDefault, crHourGlass };
+
 // The screen object: the forms that exist and the installed input methods.
 class TScreen : public TComponent {
  public:
@@ -217,6 +256,13 @@ class TScreen : public TComponent {
   // Pixels per inch of the screen (96 headless).
   int PixelsPerInch() const;
 
+  // The pointer shape shown over every form of the module; crDefault lets each window
+  // show its own. See TWaitCursor.
+  TCursor Cursor() const { return FCursor; }
+  void SetCursor(TCursor cursor);
+  // How many times the hourglass has been put up so far (for tests and diagnostics).
+  int WaitCursorCount() const { return FWaitCursorCount; }
+
   // Toolkit use.
   void AddForm(TCustomForm* form) { FForms.push_back(form); }
   void RemoveForm(TCustomForm* form);
@@ -228,7 +274,27 @@ class TScreen : public TComponent {
   std::vector<TCustomForm*> FForms;
   std::vector<std::string> FImes;
   TImeActivation FLastIme;
+  TCursor FCursor = TCursor::crDefault;
+  int FWaitCursorCount = 0;
 };
+
+// Shows the hourglass for its lifetime and then puts back the cursor it found, on every
+// path out of the scope, an exception included. Nests.
+//   { TWaitCursor wait; code = FScardInvoker->SCListReaders(buffer); }
+class TWaitCursor {
+ public:
+  TWaitCursor();
+  ~TWaitCursor();
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+
+ private:
+  TCursor FSaved;
+};
+
+// Unregisters every window class the toolkit registered in this module, for a library
+// that is being unloaded (classes with windows still open stay). Nothing headless.
+void UnregisterWindowClasses();
 
 // The process-wide objects. The toolkit creates one of each at start-up and frees those
 // same ones at exit; a library may point these variables elsewhere and put them back.

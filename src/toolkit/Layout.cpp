@@ -38,7 +38,9 @@ T* As(TControl* c, const TLayoutItem& item, const char* what) {
 }  // namespace
 
 void TCustomForm::ApplyLayout(std::span<const TLayoutItem> items) {
+  const char* activeControl = nullptr;
   for (const TLayoutItem& item : items) {
+    if (item.ActiveControl != nullptr) activeControl = item.ActiveControl;
     const bool isForm = item.Name == nullptr || item.Name[0] == '\0';
     TControl* c = this;
     if (!isForm && item.Class != nullptr) {
@@ -114,5 +116,13 @@ void TCustomForm::ApplyLayout(std::span<const TLayoutItem> items) {
       As<TCustomForm>(c, item, "BorderIcons")->SetBorderIcons(*item.BorderIcons);
     if (item.Position) As<TCustomForm>(c, item, "Position")->SetPosition(*item.Position);
     if (item.KeyPreview) As<TCustomForm>(c, item, "KeyPreview")->SetKeyPreview(*item.KeyPreview);
+  }
+  // Named last in the table or not, the control exists once the whole table is applied.
+  if (activeControl != nullptr) {
+    auto* control = dynamic_cast<TWinControl*>(FindComponent(activeControl));
+    if (control == nullptr) {
+      throw EInvalidOperation(std::string("ActiveControl ") + activeControl + " not found");
+    }
+    FocusEntered(control);
   }
 }

@@ -70,4 +70,5 @@ struct TLayoutItem {
   std::optional<uint8_t> BorderIcons{};
   std::optional<TPosition> Position{};
   std::optional<bool> KeyPreview{};
+  const char* ActiveControl = nullptr;  // the control that has the focus when the form opens
 };

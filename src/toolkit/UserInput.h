@@ -2,7 +2,8 @@
 // What a user's clicks and keys do, as operations a test or a script can call. Headless
 // they reach the same toolkit paths the windows would; on Windows they are real window
 // messages to the real windows (BM_CLICK, LB_SETCURSEL with LBN_SELCHANGE, WM_KEYDOWN,
-// WM_CLOSE, SetFocus), so one test runs in both builds. An exception raised by a handler
+// WM_CLOSE, SetFocus; typed keys are posted to the focused window and go through the
+// modal loop's dialog manager), so one test runs in both builds. An exception raised by a handler
 // goes to the application's error report, as it would from a real click.
 //
 //   Application->ModalDriver = [&](TCustomForm& form) {
@@ -22,6 +23,14 @@ void UserClick(TControl& control);
 void UserSelectLine(TXPTolvikListBox& list, int index);
 // A key pressed while the form's own window has the focus.
 void UserKeyDown(TCustomForm& form, uint16_t key, TShiftState shift);
+// A key typed on the keyboard while the form is the active window: it goes where the
+// keyboard sends it, to the control that has the focus, through the dialog manager.
+// Tab and Shift+Tab move the focus in tab order; Enter and Space press the focused
+// button; Esc and Alt+F4 close through the close box's path; Up, Down, Home, End, Page Up
+// and Page Down move a focused list's selection; F1 reaches the form's key handling.
+// Returns once the key has been handled.
+//   UserTypeKey(dlg, kVkTab, ssShift);   // the focus goes back one tab stop
+void UserTypeKey(TCustomForm& form, uint16_t key, TShiftState shift = 0);
 // The window's close box (WM_CLOSE to the form's window).
 void UserCloseBox(TCustomForm& form);
 // The system menu's Close command (SC_CLOSE to the form's window).

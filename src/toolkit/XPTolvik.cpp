@@ -108,7 +108,7 @@ void TXPTolvikGroupBox::SetCtl3D(bool on) {
   Changed();
 }
 
-TModalSpeedButton::TModalSpeedButton(TComponent* owner) : TControl(owner) {}
+TModalSpeedButton::TModalSpeedButton(TComponent* owner) : TWinControl(owner) {}
 
 void TModalSpeedButton::Click() {
   TControl::Click();

@@ -114,9 +114,9 @@ class TXPTolvikGroupBox : public TWinControl {
 };
 
 // A flat push button that works inside modal dialogs: a click runs OnClick, then, when
-// ModalResult is not 0, ends the modal loop of its form with that result. It never takes
-// the focus, so keys keep going where they went.
-class TModalSpeedButton : public TControl {
+// ModalResult is not 0, ends the modal loop of its form with that result. As a tab stop it
+// takes the focus; Enter or Space then presses it, as they press any dialog button.
+class TModalSpeedButton : public TWinControl {
  public:
   explicit TModalSpeedButton(TComponent* owner);
   const char* ClassName() const override { return "TModalSpeedButton"; }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
-// Shows text (system code page) in a modal box owned by the window owner (0 for none) and
-// returns when it is dismissed. Without a windowing system the text goes to stderr.
+// Shows text (system code page) in a modal box and returns when it is dismissed. The box
+// is owned by the thread's active window (the dialog whose handler asked for it), else by
+// owner (0 for none). Without a windowing system the text goes to stderr.
 void ShowOperatorBox(uintptr_t owner, const std::string& caption, const std::string& text);

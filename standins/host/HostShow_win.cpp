@@ -15,6 +15,11 @@ std::wstring FromAnsi(const std::string& text) {
 }  // namespace
 
 void ShowOperatorBox(uintptr_t owner, const std::string& caption, const std::string& text) {
-  MessageBoxW(reinterpret_cast<HWND>(owner), FromAnsi(text).c_str(), FromAnsi(caption).c_str(),
+  // A box asked for while one of the thread's windows is active (a module's dialog in the
+  // middle of a handler) belongs to that window: it is modal to it, and the activation
+  // goes back to it when the box is dismissed.
+  HWND active = GetActiveWindow();
+  HWND boxOwner = active != nullptr ? active : reinterpret_cast<HWND>(owner);
+  MessageBoxW(boxOwner, FromAnsi(text).c_str(), FromAnsi(caption).c_str(),
               MB_OK | MB_ICONINFORMATION);
 }

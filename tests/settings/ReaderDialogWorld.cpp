@@ -68,17 +68,17 @@ void TReaderDialogWorld::AddParam(const std::string& name, const std::string& va
   FParams.emplace_back(name, value);
 }
 
-void TReaderDialogWorld::Open() {
-  std::string ini =
-      "[Host]\nMode=record\nTranscript=transcript.txt\nLog=host.log\n"
-      "[SubApp]\nPath=subapp\nCode=YB01\nFuncCode=YB0105\n";
+void TReaderDialogWorld::Open(bool interactive) {
+  std::string ini = std::string("[Host]\nMode=") + (interactive ? "interactive" : "record") +
+                    "\nTranscript=transcript.txt\nLog=host.log\n"
+                    "[SubApp]\nPath=subapp\nCode=YB01\nFuncCode=YB0105\n";
   WriteFile(FProfile / "Host.ini", ini);
   ASSERT_EQ(HostSim_Open(FProfile.string().c_str()), 1) << HostSim_LastError();
   for (const auto& [name, value] : FParams)
     HostSim_AddParam(name.c_str(), 0, value.c_str(), nullptr);
 }
 
-void TReaderDialogWorld::Run(const std::function<void(Tfrm_option&)>& driver) {
+void TReaderDialogWorld::Run(const std::function<void(Tfrm_option&)>& driver, uintptr_t appWindow) {
   bool ran = false;
   Application->OnException = [this](TObject*, const std::string& message) {
     FErrors.push_back(message);
@@ -91,7 +91,8 @@ void TReaderDialogWorld::Run(const std::function<void(Tfrm_option&)>& driver) {
     // A driver that forgot to close must not leave the test waiting.
     if (dialog->ModalResult() == mrNone) UserCloseBox(*dialog);
   };
-  ShowFrmOption(0, 0, 0);
+  HostSim_SetHandles(appWindow, 0);
+  ShowFrmOption(appWindow, 0, 0);
   Application->ModalDriver = nullptr;
   Application->OnException = nullptr;
   EXPECT_TRUE(ran) << "the dialog never entered its modal loop";

@@ -35,11 +35,13 @@ class TReaderDialogWorld {
   void WriteSubAppFile(const std::string& fileName, const std::string& bytes);
   // Adds a parameter to the host's list before the host world opens.
   void AddParam(const std::string& name, const std::string& value);
-  // Reads the host profile; call after installing.
-  void Open();
+  // Reads the host profile; call after installing. interactive: the host shows its
+  // messages in message boxes instead of recording them.
+  void Open(bool interactive = false);
 
-  // Calls ShowFrmOption as the host does; driver runs inside the dialog's modal loop.
-  void Run(const std::function<void(Tfrm_option&)>& driver);
+  // Calls ShowFrmOption as the host does, with appWindow as the host's application window;
+  // driver runs inside the dialog's modal loop.
+  void Run(const std::function<void(Tfrm_option&)>& driver, uintptr_t appWindow = 0);
 
   std::vector<TShownMessage> Messages() const;
   // Reader library calls, in order ("SCConnectReader name=...", "SCDisConnectReader").

@@ -5,6 +5,7 @@
 #include "ReaderDialogWorld.h"
 #include "entry/LibraryEntry.h"
 #include "platform/CurrentDir.h"
+#include "platform/Window.h"
 #include "toolkit/UserInput.h"
 
 namespace {
@@ -312,6 +313,108 @@ TEST(LibraryEntry, DetachPutsBackTheObjectsRecordedAtLoad) {
   EXPECT_EQ(Screen, loadedScreen);
   other->Free();
   otherScreen->Free();
+}
+
+}  // namespace
+
+namespace {
+
+// The control of the dialog that has the focus, by its name.
+std::string FocusedName(const Tfrm_option& dlg) {
+  for (TWinControl* c :
+       {static_cast<TWinControl*>(dlg.ListBox), static_cast<TWinControl*>(dlg.btn_reader),
+        static_cast<TWinControl*>(dlg.btn_connect), static_cast<TWinControl*>(dlg.sBtnClose)}) {
+    if (c->Focused()) return c->Name();
+  }
+  return "(none)";
+}
+
+TEST(ReaderDialogKeyboard, TabGoesThroughTheStoredTabOrdersBothWays) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=A", "reader=B"});
+  world.Open();
+  std::string atOpen;
+  Lines forward, backward;
+  world.Run([&](Tfrm_option& dlg) {
+    atOpen = FocusedName(dlg);
+    for (int i = 0; i < 4; ++i) {
+      UserTypeKey(dlg, kVkTab);
+      forward.push_back(FocusedName(dlg));
+    }
+    for (int i = 0; i < 4; ++i) {
+      UserTypeKey(dlg, kVkTab, ssShift);
+      backward.push_back(FocusedName(dlg));
+    }
+  });
+  EXPECT_EQ(atOpen, "ListBox");
+  EXPECT_EQ(forward, (Lines{"btn_reader", "btn_connect", "sBtnClose", "ListBox"}));
+  EXPECT_EQ(backward, (Lines{"sBtnClose", "btn_connect", "btn_reader", "ListBox"}));
+  EXPECT_TRUE(world.Messages().empty());
+}
+
+TEST(ReaderDialogKeyboard, ArrowsChooseTheLineAndEnterOrSpacePressTheButtons) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=A", "reader=B", "connect=0 B"});
+  world.Open();
+  bool closedByEsc = false;
+  world.Run([&](Tfrm_option& dlg) {
+    UserSelectLine(*dlg.ListBox, 0);
+    UserTypeKey(dlg, kVkDown);    // line B
+    UserTypeKey(dlg, kVkTab);     // 选择
+    UserTypeKey(dlg, kVkReturn);  // stores B
+    UserTypeKey(dlg, kVkTab);     // 测试连接
+    UserTypeKey(dlg, kVkSpace);   // tests B
+    UserTypeKey(dlg, kVkEscape);
+    closedByEsc = dlg.ModalResult() == mrCancel;
+  });
+  EXPECT_TRUE(closedByEsc);
+  EXPECT_EQ(world.Messages(), (Messages{{kMsgReaderStored, "B"}, {kMsgReaderConnected, ""}}));
+  EXPECT_EQ(world.StoredReader(), "B");
+  EXPECT_TRUE(world.Errors().empty());
+}
+
+TEST(ReaderDialogKeyboard, F1FromAFocusedControlStillAsksTheMainFrameForHelp) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=A"});
+  world.Open();
+  int helpRequests = 0;
+  TMessageWindow mainFrame("Tfrm_MainFrame", [&](uint32_t msg, uintptr_t, intptr_t) {
+    if (msg == WM_HELPREQUEST) ++helpRequests;
+    return intptr_t{0};
+  });
+  world.Run([&](Tfrm_option& dlg) {
+    UserTypeKey(dlg, kVkF1);  // the list has the focus
+    UserTypeKey(dlg, kVkTab);
+    UserTypeKey(dlg, kVkF1, ssCtrl);  // a button has it
+  });
+  EXPECT_EQ(helpRequests, 2);
+}
+
+TEST(ReaderDialog, TheReaderLibraryIsCalledUnderTheWaitCursor) {
+  struct Case {
+    const char* name;
+    const char* variant;  // the simulated library's build
+    int waits;            // listing, plus one per connection test that reached the library
+  };
+  const Case cases[] = {
+      {"listing and a connection test", "lurmScard.dll", 2},
+      {"the connect function is missing", "lurmScard_listonly.dll", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TReaderDialogWorld world;
+    world.InstallReader("lurmScard_old.dll", {"reader=R"}, c.variant);
+    world.Open();
+    const int before = Screen->WaitCursorCount();
+    TCursor afterShow = TCursor::crHourGlass;
+    world.Run([&](Tfrm_option& dlg) {
+      afterShow = Screen->Cursor();
+      UserClick(*dlg.btn_connect);
+    });
+    EXPECT_EQ(afterShow, TCursor::crDefault);
+    EXPECT_EQ(Screen->Cursor(), TCursor::crDefault) << "put back, the failed call included";
+    EXPECT_EQ(Screen->WaitCursorCount() - before, c.waits);
+  }
 }
 
 }  // namespace

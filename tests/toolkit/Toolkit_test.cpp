@@ -286,4 +286,270 @@ TEST_F(ToolkitTest, ModalFormRefusesASecondModalLoop) {
   form->Free();
 }
 
+// A form as the dialogs lay theirs out: a group holding a list and two buttons whose tab
+// orders differ from their creation order, a button on the form after the group, and tab
+// stops that cannot take the focus (hidden, disabled).
+constexpr TLayoutItem kKeyLayout[] = {
+    {.Name = "", .Width = 300, .Height = 200, .Caption = "keys"},
+    {.Name = "Close",
+     .Class = "TModalSpeedButton",
+     .Left = 210,
+     .Top = 170,
+     .Width = 67,
+     .Height = 22,
+     .Caption = "关闭",
+     .TabOrder = 1,
+     .TabStop = true},
+    {.Name = "Group",
+     .Class = "TXPTolvikGroupBox",
+     .Left = 8,
+     .Top = 8,
+     .Width = 280,
+     .Height = 150,
+     .TabOrder = 0},
+    {.Name = "List",
+     .Class = "TXPTolvikListBox",
+     .Parent = "Group",
+     .Left = 1,
+     .Top = 13,
+     .Width = 278,
+     .Height = 100,
+     .TabOrder = 0,
+     .ItemHeight = 12},
+    {.Name = "Second",
+     .Class = "TModalSpeedButton",
+     .Parent = "Group",
+     .Left = 200,
+     .Top = 120,
+     .Width = 67,
+     .Height = 22,
+     .Caption = "测试连接",
+     .TabOrder = 2,
+     .TabStop = true},
+    {.Name = "First",
+     .Class = "TModalSpeedButton",
+     .Parent = "Group",
+     .Left = 120,
+     .Top = 120,
+     .Width = 67,
+     .Height = 22,
+     .Caption = "选择",
+     .TabOrder = 1,
+     .TabStop = true},
+    {.Name = "Hidden",
+     .Class = "TModalSpeedButton",
+     .Parent = "Group",
+     .Left = 10,
+     .Top = 120,
+     .Width = 40,
+     .Height = 22,
+     .Caption = "隐藏",
+     .Visible = false,
+     .TabOrder = 3,
+     .TabStop = true},
+    {.Name = "Disabled",
+     .Class = "TModalSpeedButton",
+     .Parent = "Group",
+     .Left = 60,
+     .Top = 120,
+     .Width = 40,
+     .Height = 22,
+     .Caption = "停用",
+     .Enabled = false,
+     .TabOrder = 4,
+     .TabStop = true},
+};
+
+// A form that counts the clicks of its buttons and the keys that reach its own handler.
+class TKeyForm : public TForm {
+ public:
+  explicit TKeyForm(TComponent* owner) : TForm(owner) {
+    ApplyLayout(kKeyLayout);
+    Bind(List, "List");
+    Bind(First, "First");
+    Bind(Second, "Second");
+    Bind(CloseButton, "Close");
+    List->SetText("A\r\nB\r\nC\r\nD\r\nE");
+    for (TModalSpeedButton* b : {First, Second, CloseButton}) {
+      b->OnClick = TNotifyEvent::Function([this, b](TObject*) { Clicked.push_back(b->Name()); });
+    }
+  }
+  const char* ClassName() const override { return "TKeyForm"; }
+  void FormKeyDown(TObject* Sender, uint16_t& Key, TShiftState Shift) override {
+    TForm::FormKeyDown(Sender, Key, Shift);
+    KeysSeen.push_back(Key);
+  }
+  void FormClose(TObject* Sender, TCloseAction& Action) override {
+    TForm::FormClose(Sender, Action);
+    ++Closes;
+  }
+  std::string FocusName() const {
+    for (TWinControl* c :
+         {static_cast<TWinControl*>(List), static_cast<TWinControl*>(First),
+          static_cast<TWinControl*>(Second), static_cast<TWinControl*>(CloseButton)}) {
+      if (c->Focused()) return c->Name();
+    }
+    return "(none)";
+  }
+
+  TXPTolvikListBox* List = nullptr;
+  TModalSpeedButton* First = nullptr;
+  TModalSpeedButton* Second = nullptr;
+  TModalSpeedButton* CloseButton = nullptr;
+  std::vector<std::string> Clicked;
+  std::vector<uint16_t> KeysSeen;
+  int Closes = 0;
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(ToolkitTest, TabAndShiftTabFollowTheTabOrdersFromTheListAtOpen) {
+  auto* form = NewForm<TKeyForm>(Application);
+  Names forward, backward;
+  std::string atOpen;
+  Application->ModalDriver = [&](TCustomForm&) {
+    atOpen = form->FocusName();
+    for (int i = 0; i < 4; ++i) {
+      UserTypeKey(*form, kVkTab);
+      forward.push_back(form->FocusName());
+    }
+    for (int i = 0; i < 4; ++i) {
+      UserTypeKey(*form, kVkTab, ssShift);
+      backward.push_back(form->FocusName());
+    }
+    UserCloseBox(*form);
+  };
+  form->ShowModal();
+  EXPECT_EQ(atOpen, "List");
+  // Inside the group by the group's own tab orders, then the form's next control; hidden
+  // and disabled tab stops are passed over.
+  EXPECT_EQ(forward, (Names{"First", "Second", "Close", "List"}));
+  EXPECT_EQ(backward, (Names{"Close", "Second", "First", "List"}));
+  EXPECT_TRUE(form->Clicked.empty()) << "moving the focus presses nothing";
+  form->Free();
+}
+
+TEST_F(ToolkitTest, EnterSpaceEscAndAltF4AsInEveryDialog) {
+  struct Case {
+    const char* name;
+    int tabs;  // Tab presses from the list before the key
+    uint16_t key;
+    TShiftState shift;
+    Names clicked;
+    bool closed;
+  };
+  const Case cases[] = {
+      {"Enter presses the focused button", 1, kVkReturn, 0, {"First"}, false},
+      {"Space presses the focused button", 2, kVkSpace, 0, {"Second"}, false},
+      {"Enter on the list presses nothing", 0, kVkReturn, 0, {}, false},
+      {"Space on the list presses nothing", 0, kVkSpace, 0, {}, false},
+      {"Esc closes through the close path", 1, kVkEscape, 0, {}, true},
+      {"Alt+F4 closes through the close path", 2, kVkF4, ssAlt, {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* form = NewForm<TKeyForm>(Application);
+    bool openAfterKey = false;
+    Application->ModalDriver = [&](TCustomForm&) {
+      for (int i = 0; i < c.tabs; ++i) UserTypeKey(*form, kVkTab);
+      UserTypeKey(*form, c.key, c.shift);
+      openAfterKey = form->ModalResult() == mrNone;
+      if (openAfterKey) UserCloseBox(*form);
+    };
+    EXPECT_EQ(form->ShowModal(), mrCancel);
+    EXPECT_EQ(form->Clicked, c.clicked);
+    EXPECT_EQ(openAfterKey, !c.closed);
+    EXPECT_EQ(form->Closes, 1) << "the close event runs once, whichever way it closed";
+    form->Free();
+  }
+}
+
+TEST_F(ToolkitTest, NavigationKeysMoveTheListSelection) {
+  struct Case {
+    const char* name;
+    uint16_t key;
+    int want;  // from line 2 of five, all on one page
+  };
+  const Case cases[] = {
+      {"Up", kVkUp, 1},   {"Down", kVkDown, 3},     {"Home", kVkHome, 0},
+      {"End", kVkEnd, 4}, {"Page Up", kVkPrior, 0}, {"Page Down", kVkNext, 4},
+  };
+  auto* form = NewForm<TKeyForm>(Application);
+  Application->ModalDriver = [&](TCustomForm&) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      UserSelectLine(*form->List, 2);
+      UserTypeKey(*form, c.key);
+      EXPECT_EQ(form->List->ItemIndex(), c.want);
+      EXPECT_EQ(form->FocusName(), "List");
+    }
+    UserCloseBox(*form);
+  };
+  form->ShowModal();
+  form->Free();
+}
+
+TEST_F(ToolkitTest, F1TypedInAControlReachesTheFormsKeyHandling) {
+  auto* form = NewForm<TKeyForm>(Application);
+  Application->ModalDriver = [&](TCustomForm&) {
+    UserTypeKey(*form, kVkF1);  // the list has the focus
+    UserTypeKey(*form, kVkTab);
+    UserTypeKey(*form, kVkF1, ssShift);  // a button has it
+    UserCloseBox(*form);
+  };
+  form->ShowModal();
+  EXPECT_EQ(form->KeysSeen, (std::vector<uint16_t>{kVkF1, kVkF1}));
+  form->Free();
+}
+
+TEST_F(ToolkitTest, AClickWhileAClickHandlerRunsIsNotHandledNested) {
+  auto* form = NewForm<TKeyForm>(Application);
+  // The handler of one button is still running (it would be showing a message) when the
+  // user clicks another.
+  form->First->OnClick = TNotifyEvent::Function([&](TObject*) {
+    form->Clicked.push_back("First");
+    UserClick(*form->Second);
+    form->Clicked.push_back("First done");
+  });
+  Application->ModalDriver = [&](TCustomForm&) {
+    UserClick(*form->First);
+    UserClick(*form->Second);  // once the handler is done, clicks work again
+    UserCloseBox(*form);
+  };
+  form->ShowModal();
+  EXPECT_EQ(form->Clicked, (Names{"First", "First done", "Second"}));
+  form->Free();
+}
+
+TEST_F(ToolkitTest, WaitCursorIsPutBackOnEveryPath) {
+  struct Case {
+    const char* name;
+    void (*body)();
+  };
+  const Case cases[] = {
+      {"normal end", [] { const TWaitCursor wait; }},
+      {"exception",
+       [] {
+         try {
+           const TWaitCursor wait;
+           throw Exception("读卡器库未加载");
+         } catch (const Exception&) {
+         }
+       }},
+      {"nested",
+       [] {
+         const TWaitCursor outer;
+         { const TWaitCursor inner; }
+         EXPECT_EQ(Screen->Cursor(), TCursor::crHourGlass) << "the inner one puts back the outer's";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int before = Screen->WaitCursorCount();
+    c.body();
+    EXPECT_EQ(Screen->Cursor(), TCursor::crDefault);
+    EXPECT_GT(Screen->WaitCursorCount(), before);
+  }
+}
+
 }  // namespace

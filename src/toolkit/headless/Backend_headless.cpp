@@ -50,9 +50,14 @@ void HideForm(TCustomForm&) {}
 
 void SetFocus(TWinControl& control) { control.DoEnter(); }
 
+bool Focused(const TWinControl& control) {
+  const TCustomForm* form = control.ParentForm();
+  return form != nullptr && form->ActiveControl() == &control;
+}
+
 void EnableOtherWindows(TCustomForm&, bool) {}
 
-bool HandleOneMessage() { return PumpOneWindowMessage(); }
+bool HandleOneMessage(bool) { return PumpOneWindowMessage(); }
 
 void PostToForm(TCustomForm& form, uint32_t msg) {
   PostWindowMessage(form.WindowHandle(), msg, 0, 0);
@@ -99,6 +104,9 @@ TColor SysColor(int index) {
 }
 
 int PixelsPerInch() { return kDesignPixelsPerInch; }
+
+void SetScreenCursor(TCursor) {}
+void UnregisterClasses() {}
 
 void ShowErrorBox(const std::string& title, const std::string& text) {
   std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());

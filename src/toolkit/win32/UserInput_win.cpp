@@ -42,6 +42,31 @@ void UserKeyDown(TCustomForm& form, uint16_t key, TShiftState shift) {
   SetKeyboardState(saved);
 }
 
+void UserTypeKey(TCustomForm& form, uint16_t key, TShiftState shift) {
+  HWND root = reinterpret_cast<HWND>(form.WindowHandle());
+  HWND target = GetFocus();
+  if (target == nullptr || GetAncestor(target, GA_ROOT) != root) target = root;
+  // The modifiers are down in the thread's keyboard state while the key is handled, as
+  // the dialog manager reads them (Shift+Tab).
+  BYTE saved[256];
+  GetKeyboardState(saved);
+  BYTE state[256];
+  GetKeyboardState(state);
+  auto set = [&](int vk, bool down) { state[vk] = down ? 0x80 : 0; };
+  set(VK_SHIFT, shift & ssShift);
+  set(VK_CONTROL, shift & ssCtrl);
+  set(VK_MENU, shift & ssAlt);
+  SetKeyboardState(state);
+  const bool alt = (shift & ssAlt) != 0;
+  const LPARAM data = 1 |
+                      (static_cast<LPARAM>(MapVirtualKeyW(key, 0 /* MAPVK_VK_TO_VSC */)) << 16) |
+                      (alt ? (LPARAM{1} << 29) : 0);
+  PostMessageW(target, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, key, data);
+  PostMessageW(target, alt ? WM_SYSKEYUP : WM_KEYUP, key, data | static_cast<LPARAM>(0xC0000000u));
+  Application->ProcessMessages();
+  SetKeyboardState(saved);
+}
+
 void UserCloseBox(TCustomForm& form) {
   SendMessageW(reinterpret_cast<HWND>(form.WindowHandle()), WM_CLOSE, 0, 0);
 }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "platform/UniqueHandle.h"
+
 std::wstring ToWide(const std::string& text) {
   if (text.empty()) return std::wstring();
   int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -32,21 +34,27 @@ HINSTANCE ModuleInstance() {
 
 namespace {
 
+struct CloseRegKey {
+  void operator()(HKEY key) const noexcept { RegCloseKey(key); }
+};
+using UniqueRegKey = UniqueHandle<HKEY, CloseRegKey>;
+
 // "Layout Text" of the keyboard layout id, from the system's layout registry.
 std::string LayoutText(const char* klid) {
   std::string key = std::string("SYSTEM\\CurrentControlSet\\Control\\Keyboard Layouts\\") + klid;
-  HKEY h;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return {};
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    return {};
+  const UniqueRegKey h(opened);
   char buf[256] = {};
   DWORD size = sizeof(buf) - 1;
   DWORD type = 0;
   std::string text;
-  if (RegQueryValueExA(h, "Layout Text", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) ==
-          ERROR_SUCCESS &&
+  if (RegQueryValueExA(h.Get(), "Layout Text", nullptr, &type, reinterpret_cast<BYTE*>(buf),
+                       &size) == ERROR_SUCCESS &&
       type == REG_SZ) {
     text = buf;
   }
-  RegCloseKey(h);
   return text;
 }
 

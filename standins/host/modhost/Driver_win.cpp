@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "Driver.h"
 #include "platform/Window.h"
@@ -91,15 +92,26 @@ class TWin32Driver : public TDialogDriver {
   bool Select(int index) override {
     HWND list = List();
     if (list == nullptr) return false;
-    // A mouse click on the line, as the operator makes it.
+    // A mouse click on the line, as the operator makes it, with the pointer moved onto
+    // the line first: the system list follows the pointer while the button is down, so a
+    // pointer left elsewhere (over another line) would pick that line instead.
     RECT r{};
+    SendMessageW(list, LB_SETTOPINDEX, index, 0);
     if (SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)) == LB_ERR)
       return false;
-    SendMessageW(list, LB_SETTOPINDEX, index, 0);
-    SendMessageW(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
-    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    SendMessageW(list, WM_LBUTTONUP, 0, at);
+    POINT at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    POINT onScreen = at;
+    ClientToScreen(list, &onScreen);
+    SetCursorPos(onScreen.x, onScreen.y);
+    const LPARAM where = MAKELPARAM(at.x, at.y);
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, where);
+    SendMessageW(list, WM_LBUTTONUP, 0, where);
+    if (Selected() == index) return true;
+    // Should the pointer still have been elsewhere, the list's own messages do what the
+    // click would have: select the line and tell the dialog.
+    SendMessageW(list, LB_SETCURSEL, index, 0);
+    SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list));
     return Selected() == index;
   }
 
@@ -119,27 +131,28 @@ class TWin32Driver : public TDialogDriver {
   }
 
   void Key(int virtualKey, bool shift, bool ctrl, bool alt) override {
-    // The modifiers are held down in the keyboard state the dialog reads, then the key
-    // arrives at the dialog window itself.
-    DWORD_PTR ignored = 0;
-    std::vector<INPUT> down;
-    auto press = [&](WORD vk, bool up) {
+    // Typed on the keyboard: the system delivers the keys to the focused control of the
+    // active dialog, whose dialog manager sees them as any typed key.
+    SetForegroundWindow(FDialog);
+    std::vector<INPUT> keys;
+    auto add = [&](WORD vk, bool up) {
       INPUT in{};
       in.type = INPUT_KEYBOARD;
       in.ki.wVk = vk;
+      in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, 0 /* MAPVK_VK_TO_VSC */));
       in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-      down.push_back(in);
+      keys.push_back(in);
     };
-    (void)alt;
-    if (shift) press(VK_SHIFT, false);
-    if (ctrl) press(VK_CONTROL, false);
-    if (!down.empty()) SendInput(static_cast<UINT>(down.size()), down.data(), sizeof(INPUT));
-    SendMessageTimeoutW(FDialog, WM_KEYDOWN, virtualKey, 1, SMTO_NORMAL, 30000, &ignored);
-    SendMessageTimeoutW(FDialog, WM_KEYUP, virtualKey, 0xC0000001, SMTO_NORMAL, 30000, &ignored);
-    down.clear();
-    if (ctrl) press(VK_CONTROL, true);
-    if (shift) press(VK_SHIFT, true);
-    if (!down.empty()) SendInput(static_cast<UINT>(down.size()), down.data(), sizeof(INPUT));
+    if (shift) add(VK_SHIFT, false);
+    if (ctrl) add(VK_CONTROL, false);
+    if (alt) add(VK_MENU, false);
+    add(static_cast<WORD>(virtualKey), false);
+    add(static_cast<WORD>(virtualKey), true);
+    if (alt) add(VK_MENU, true);
+    if (ctrl) add(VK_CONTROL, true);
+    if (shift) add(VK_SHIFT, true);
+    SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT));
+    Settle();
   }
 
   void SkinRefresh() override {
@@ -158,6 +171,17 @@ class TWin32Driver : public TDialogDriver {
   bool Closed() override { return !IsWindow(FDialog); }
 
  private:
+  // Waits until the dialog's thread has taken the typed keys and handled them: a sent
+  // message is answered only between two handled messages.
+  void Settle() {
+    for (int i = 0; i < 3; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      DWORD_PTR ignored = 0;
+      if (!IsWindow(FDialog)) return;
+      SendMessageTimeoutW(FDialog, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
+    }
+  }
+
   HWND List() {
     TFind f{L"ListBox", L""};
     EnumChildWindows(FDialog, FindChild, reinterpret_cast<LPARAM>(&f));

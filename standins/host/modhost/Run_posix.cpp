@@ -38,7 +38,7 @@ class THeadlessDriver : public TDialogDriver {
   void CloseBox() override { UserCloseBox(FDialog); }
   void Key(int virtualKey, bool shift, bool ctrl, bool alt) override {
     TShiftState state = (shift ? ssShift : 0) | (ctrl ? ssCtrl : 0) | (alt ? ssAlt : 0);
-    UserKeyDown(FDialog, static_cast<uint16_t>(virtualKey), state);
+    UserTypeKey(FDialog, static_cast<uint16_t>(virtualKey), state);
   }
   void SkinRefresh() override { UserSendMessage(FDialog, 0x517, 0, 0); }
   bool Screenshot(const std::string&) override { return false; }

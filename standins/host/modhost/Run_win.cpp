@@ -9,6 +9,7 @@
 #include "Driver.h"
 #include "Host.h"
 #include "HostSim.h"
+#include "platform/UniqueHandle.h"
 
 namespace {
 
@@ -16,6 +17,10 @@ constexpr UINT kWmHelpRequest = 0x510;
 std::atomic<int> gHelpRequests{0};
 
 using ShowFrmOptionFn = void(__stdcall*)(uintptr_t, uint32_t, uint32_t);
+
+struct FreeModule {
+  void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
+};
 
 LRESULT CALLBACK HostWndProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kWmHelpRequest) {
@@ -57,7 +62,8 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
   TTranscriptSource transcript = transcriptIn;
   transcript.HelpRequests = [] { return gHelpRequests.load(); };
 
-  HMODULE module = LoadLibraryA(options.Module.c_str());
+  const UniqueHandle<HMODULE, FreeModule> loaded(LoadLibraryA(options.Module.c_str()));
+  HMODULE module = loaded.Get();
   if (module == nullptr) {
     failures.push_back("cannot load " + options.Module + " (error " +
                        std::to_string(GetLastError()) + ")");
@@ -67,7 +73,6 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
       reinterpret_cast<void*>(GetProcAddress(module, "ShowFrmOption")));
   if (show == nullptr) {
     failures.push_back(options.Module + " has no export ShowFrmOption");
-    FreeLibrary(module);
     return false;
   }
 
@@ -112,7 +117,6 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
   if (driverThread.joinable()) driverThread.join();
   done = true;
   if (watchdog.joinable()) watchdog.join();
-  FreeLibrary(module);
   if (mainFrame != nullptr) DestroyWindow(mainFrame);
   DestroyWindow(app);
   return appeared;

@@ -1,6 +1,8 @@
 #include "Script.h"
 
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -12,6 +14,45 @@ const char* const kCommands[] = {
     "expect-message", "expect-text", "expect-no-message", "expect-log",   "expect-call",
     "expect-help",
 };
+
+// Lead bytes of code page 936, the system code page scripts are converted to.
+bool IsLeadByte(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b >= 0x81 && b <= 0xFE;
+}
+
+// Virtual-key codes of the keys a script may type.
+struct TKeyName {
+  const char* Name;
+  int VirtualKey;
+};
+const TKeyName kKeyNames[] = {
+    {"Tab", 0x09},    {"Enter", 0x0D},    {"Escape", 0x1B}, {"Esc", 0x1B},  {"Space", 0x20},
+    {"PageUp", 0x21}, {"PageDown", 0x22}, {"End", 0x23},    {"Home", 0x24}, {"Left", 0x25},
+    {"Up", 0x26},     {"Right", 0x27},    {"Down", 0x28},
+};
+
+// The virtual-key code of a key name (case ignored; F1 to F24 too), 0 when unknown.
+int VirtualKeyOf(const std::string& name) {
+  auto same = [&](const char* want) {
+    if (std::strlen(want) != name.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+      if (std::tolower(static_cast<unsigned char>(name[i])) !=
+          std::tolower(static_cast<unsigned char>(want[i])))
+        return false;
+    }
+    return true;
+  };
+  for (const TKeyName& k : kKeyNames) {
+    if (same(k.Name)) return k.VirtualKey;
+  }
+  if (name.size() >= 2 && (name[0] == 'F' || name[0] == 'f')) {
+    char* end = nullptr;
+    const long n = std::strtol(name.c_str() + 1, &end, 10);
+    if (*end == '\0' && n >= 1 && n <= 24) return 0x70 + static_cast<int>(n) - 1;
+  }
+  return 0;
+}
 
 std::vector<std::string> SplitArgs(const std::string& line, int number) {
   std::vector<std::string> args;
@@ -29,12 +70,18 @@ std::vector<std::string> SplitArgs(const std::string& line, int number) {
       bool closed = false;
       while (i < line.size()) {
         char ch = line[i++];
+        // A double-byte character is taken whole: its trail byte may be 0x5C or 0x22 and
+        // is neither an escape nor the closing quote.
+        if (IsLeadByte(ch) && i < line.size()) {
+          arg += ch;
+          arg += line[i++];
+          continue;
+        }
         if (ch == '"') {
           closed = true;
           break;
         }
-        // A backslash escapes only a quote or a backslash, so that the trail bytes of
-        // double-byte characters (which may be 0x5C) pass through unchanged.
+        // A backslash escapes only a quote or a backslash.
         if (ch == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) ch = line[i++];
         arg += ch;
       }
@@ -92,10 +139,9 @@ class TRunner {
     } else if (c == "close-box") {
       FDriver.CloseBox();
     } else if (c == "key") {
-      if (a.empty() || a[0].size() < 2 || (a[0][0] != 'F' && a[0][0] != 'f'))
-        return Fail("key takes a function key such as F1");
-      long n = 0;
-      if (!ParseInt(a[0].substr(1), n) || n < 1 || n > 24) return Fail("bad key " + a[0]);
+      if (a.empty()) return Fail("key takes a key name such as Tab, Enter or F1");
+      const int virtualKey = VirtualKeyOf(a[0]);
+      if (virtualKey == 0) return Fail("bad key " + a[0]);
       bool shift = false, ctrl = false, alt = false;
       for (size_t i = 1; i < a.size(); ++i) {
         if (a[i] == "shift")
@@ -107,7 +153,7 @@ class TRunner {
         else
           return Fail("bad key modifier " + a[i]);
       }
-      FDriver.Key(0x70 + static_cast<int>(n) - 1, shift, ctrl, alt);
+      FDriver.Key(virtualKey, shift, ctrl, alt);
     } else if (c == "skin-refresh") {
       FDriver.SkinRefresh();
     } else if (c == "screenshot") {

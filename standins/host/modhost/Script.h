@@ -9,13 +9,17 @@
 //
 // A script is a UTF-8 text, one command per line; '#' starts a comment; arguments are
 // separated by blanks and may be quoted with "..." (\" and \\ inside). Texts are
-// compared in the system code page, so a script is converted before it runs.
+// compared in the system code page, so a script is converted before it runs; a quoted
+// text is read by double-byte character, so a trail byte 0x5C is no escape.
 //
 // Operator commands:
 //   select N | select "line"     click a list line (by index or by its text)
 //   press "caption"              click the button with that caption
 //   close-box                    the window's close box
-//   key F1 [shift] [ctrl] [alt]  a key pressed while the dialog has the focus
+//   key KEY [shift] [ctrl] [alt] a key typed while the dialog is active: it goes to the
+//                                focused control through the dialog manager. KEY: Tab,
+//                                Enter, Escape (Esc), Space, Up, Down, Left, Right, Home,
+//                                End, PageUp, PageDown, F1 to F24 (case ignored)
 //   skin-refresh                 the host's skin refresh request (message 1303)
 //   screenshot FILE              save an image of the dialog (BMP on Windows)
 //   wait MS                      let time pass

@@ -1,0 +1,131 @@
+// Forms: top-level windows whose class name is the form's class name. Messages go to the
+// form's WndProc; what it leaves goes to Default, which is the dialog behaviour every
+// Windows user expects: the focused control kept across deactivation, Esc through the
+// close path, Enter pressing the focused button, Tab through the tab order.
+#include "toolkit/win32/Form_win.h"
+
+#include "toolkit/win32/Win32Util.h"
+
+namespace {
+
+DWORD FormStyle(const TCustomForm& form) {
+  DWORD style = WS_POPUP | WS_CLIPCHILDREN;
+  if (form.BorderStyle() != TFormBorderStyle::bsNone) style |= WS_CAPTION;
+  if (form.BorderStyle() == TFormBorderStyle::bsSizeable) style |= WS_THICKFRAME;
+  if (form.BorderIcons() & biSystemMenu) style |= WS_SYSMENU;
+  if (form.BorderIcons() & biMinimize) style |= WS_MINIMIZEBOX;
+  if (form.BorderIcons() & biMaximize) style |= WS_MAXIMIZEBOX;
+  return style;
+}
+
+constexpr DWORD kFormExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+
+class TFormPeer : public TWindowPeer {
+ public:
+  explicit TFormPeer(TCustomForm& form) : TWindowPeer(form), FForm(form) {}
+
+  void Update() override {
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(FHwnd, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(FHwnd, GWL_EXSTYLE));
+    RECT r = {0, 0, Scale(FForm.ClientWidth()), Scale(FForm.ClientHeight())};
+    AdjustWindowRectEx(&r, style, FALSE, exStyle);
+    SetWindowPos(FHwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Whether the form takes input belongs to modality (its own modal loop, a message box
+    // over it), never to a property update such as a skin refresh.
+    SetWindowTextW(FHwnd, ToWide(FForm.Caption()).c_str());
+    ApplyFont();
+    RedrawWindow(FHwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  }
+
+  void Default(TMessage& m) {
+    LRESULT result = 0;
+    if (ReflectToChild(m.Msg, m.WParam, m.LParam, result)) {
+      m.Result = result;
+      return;
+    }
+    m.Result = 0;
+    switch (m.Msg) {
+      case WM_ERASEBKGND:
+      case WM_PRINTCLIENT: {
+        RECT r;
+        GetClientRect(FHwnd, &r);
+        Fill(reinterpret_cast<HDC>(m.WParam), r, FForm.EffectiveColor());
+        m.Result = m.Msg == WM_ERASEBKGND ? 1 : 0;
+        return;
+      }
+      case WM_ACTIVATE:
+        // Activation gives the focus back to the control that had it, not to the form.
+        if (LOWORD(m.WParam) != WA_INACTIVE && HIWORD(m.WParam) == 0) {
+          FForm.FocusActiveControl();
+          return;
+        }
+        break;
+      case WM_NEXTDLGCTL:
+        // The dialog manager's Tab: the next tab stop in the form's own tab order.
+        if (LOWORD(m.LParam) == 0) {
+          FForm.SelectNext(m.WParam == 0);
+          return;
+        }
+        break;
+      case WM_COMMAND:
+        // Esc: the dialog manager's cancel command takes the close box's path.
+        if (LOWORD(m.WParam) == IDCANCEL && m.LParam == 0) {
+          SendMessageW(FHwnd, WM_CLOSE, 0, 0);
+          return;
+        }
+        // Enter without a button of its own: the focused button, if it is one.
+        if (LOWORD(m.WParam) == IDOK) {
+          HWND focus = GetFocus();
+          if (TWindowPeer* peer = FromHandle(focus); peer != nullptr && IsChild(FHwnd, focus)) {
+            LRESULT ignored = 0;
+            peer->Reflected(WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(focus), BN_CLICKED),
+                            reinterpret_cast<LPARAM>(focus), ignored);
+          }
+          return;
+        }
+        break;
+      default:
+        break;
+    }
+    m.Result = DefWindowProcW(FHwnd, m.Msg, m.WParam, m.LParam);
+  }
+
+ protected:
+  std::wstring WindowClass() const override { return ToWide(FForm.ClassName()); }
+  DWORD Style() const override { return FormStyle(FForm); }
+  DWORD ExStyle() const override { return kFormExStyle; }
+  RECT Bounds(HWND) const override {
+    RECT r = {0, 0, Scale(FForm.ClientWidth()), Scale(FForm.ClientHeight())};
+    AdjustWindowRectEx(&r, Style(), FALSE, ExStyle());
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    int x = Scale(FForm.Left()), y = Scale(FForm.Top());
+    if (FForm.Position() == TPosition::poDesktopCenter ||
+        FForm.Position() == TPosition::poScreenCenter) {
+      x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+      y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+    }
+    return RECT{x, y, x + w, y + h};
+  }
+
+  LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
+    // The form may free itself inside (a release request): only the local record is used
+    // after Dispatch.
+    TMessage m{msg, wp, lp, 0};
+    FForm.Dispatch(m);
+    return m.Result;
+  }
+
+ private:
+  TCustomForm& FForm;
+};
+
+}  // namespace
+
+TWindowPeer* NewFormPeer(TCustomForm& form) { return new TFormPeer(form); }
+
+void FormDefaultHandler(TCustomForm& form, TMessage& message) {
+  auto* peer = static_cast<TFormPeer*>(static_cast<TWindowPeer*>(form.BackendData));
+  if (peer == nullptr) return;
+  peer->Default(message);
+}

@@ -1,0 +1,39 @@
+#include "toolkit/win32/Gdi_win.h"
+
+#include "toolkit/Backend.h"
+#include "toolkit/win32/Win32Util.h"
+
+int Scale(int designPixels) {
+  return MulDiv(designPixels, tkbackend::PixelsPerInch(), kDesignPixelsPerInch);
+}
+
+COLORREF Rgb(TColor color) { return static_cast<COLORREF>(ColorToRGB(color)); }
+
+HFONT MakeFont(const TFont& f) {
+  const std::wstring name = ToWide(f.Name());
+  return CreateFontW(-Scale(f.Height()), 0, 0, 0, (f.Style() & fsBold) ? FW_BOLD : FW_NORMAL,
+                     (f.Style() & fsItalic) != 0, (f.Style() & fsUnderline) != 0,
+                     (f.Style() & fsStrikeOut) != 0, f.Charset(), OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, name.c_str());
+}
+
+void Fill(HDC dc, const RECT& r, TColor color) {
+  UniqueBrush brush(CreateSolidBrush(Rgb(color)));
+  FillRect(dc, &r, brush.Get());
+}
+
+void Line(HDC dc, int x0, int y0, int x1, int y1, COLORREF color, int style) {
+  UniquePen pen(CreatePen(style, 1, color));
+  TSelectObject select(dc, pen.Get());
+  MoveToEx(dc, x0, y0, nullptr);
+  LineTo(dc, x1, y1);
+}
+
+void DrawCaptionText(HDC dc, const std::string& text, HFONT font, COLORREF color, RECT r,
+                     UINT format) {
+  const std::wstring wide = ToWide(text);
+  TSelectObject select(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, color);
+  DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &r, format | DT_NOPREFIX);
+}

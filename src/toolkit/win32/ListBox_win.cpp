@@ -1,0 +1,129 @@
+// List boxes: the system's LISTBOX, owner-drawn in the list's colours, with a frame in
+// the unfocused or selected border colour. The system list handles the arrow keys, Home,
+// End, Page Up and Page Down; a selection the user makes reaches the toolkit as a click.
+#include "toolkit/win32/Peer_win.h"
+#include "toolkit/win32/Win32Util.h"
+
+namespace {
+
+class TListBoxPeer : public TWindowPeer {
+ public:
+  explicit TListBoxPeer(TXPTolvikListBox& list) : TWindowPeer(list), FList(list) {}
+
+  void Update() override {
+    TWindowPeer::Update();
+    SendMessageW(FHwnd, LB_SETITEMHEIGHT, 0, Scale(FList.ItemHeight()));
+    RedrawFrame();
+  }
+
+  bool Reflected(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override {
+    switch (msg) {
+      case WM_COMMAND:
+        if (HIWORD(wp) == LBN_SELCHANGE) {
+          FList.SetStoredItemIndex(static_cast<int>(SendMessageW(FHwnd, LB_GETCURSEL, 0, 0)));
+          PerformUserClick(FList);
+        }
+        result = 0;
+        return true;
+      case WM_DRAWITEM:
+        DrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lp));
+        result = TRUE;
+        return true;
+      case WM_CTLCOLORLISTBOX: {
+        FBrush.Reset(CreateSolidBrush(Rgb(FList.EffectiveColor())));
+        HDC dc = reinterpret_cast<HDC>(wp);
+        SetTextColor(dc, Rgb(FList.EffectiveFont().Color()));
+        SetBkColor(dc, Rgb(FList.EffectiveColor()));
+        result = reinterpret_cast<LRESULT>(FBrush.Get());
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+
+ protected:
+  std::wstring WindowClass() const override { return L"LISTBOX"; }
+  bool SystemClass() const override { return true; }
+  DWORD Style() const override {
+    return TWindowPeer::Style() | WS_BORDER | WS_VSCROLL | LBS_OWNERDRAWFIXED | LBS_HASSTRINGS |
+           LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+  }
+  std::wstring InitialText() const override { return std::wstring(); }
+  void Created() override {
+    SendMessageW(FHwnd, LB_SETITEMHEIGHT, 0, Scale(FList.ItemHeight()));
+    FillListWindow(FList);
+  }
+
+  LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
+    switch (msg) {
+      case WM_NCPAINT: {
+        const LRESULT r = DefaultProc(msg, wp, lp);
+        TWindowDc dc(FHwnd, TWindowDc::kWholeWindow);
+        RECT wr;
+        GetWindowRect(FHwnd, &wr);
+        const RECT frame = {0, 0, wr.right - wr.left, wr.bottom - wr.top};
+        const bool focused = GetFocus() == FHwnd;
+        UniqueBrush border(CreateSolidBrush(
+            Rgb(focused ? FList.SelectedBorderColor() : FList.UnfocusedBorderColor())));
+        FrameRect(dc.Get(), &frame, border.Get());
+        return r;
+      }
+      case WM_SETFOCUS: {
+        const LRESULT r = DefaultProc(msg, wp, lp);
+        RedrawFrame();
+        Guarded([&] { FList.DoEnter(); });
+        return r;
+      }
+      case WM_KILLFOCUS: {
+        const LRESULT r = DefaultProc(msg, wp, lp);
+        RedrawFrame();
+        return r;
+      }
+      default:
+        return DefaultProc(msg, wp, lp);
+    }
+  }
+
+ private:
+  void RedrawFrame() {
+    SetWindowPos(FHwnd, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  }
+
+  void DrawItem(const DRAWITEMSTRUCT& di) {
+    if (di.itemID == static_cast<UINT>(-1)) return;
+    const bool selected = (di.itemState & ODS_SELECTED) != 0;
+    Fill(di.hDC, di.rcItem, selected ? clHighlight : FList.EffectiveColor());
+    const auto& lines = FList.Lines();
+    if (di.itemID >= lines.size()) return;
+    RECT r = di.rcItem;
+    r.left += 2;
+    const COLORREF color =
+        selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Rgb(FList.EffectiveFont().Color());
+    DrawCaptionText(di.hDC, lines[di.itemID], Font(), color, r,
+                    DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    if (di.itemState & ODS_FOCUS) DrawFocusRect(di.hDC, &di.rcItem);
+  }
+
+  TXPTolvikListBox& FList;
+  UniqueBrush FBrush;  // the background handed out at WM_CTLCOLORLISTBOX
+};
+
+}  // namespace
+
+TWindowPeer* NewListBoxPeer(TXPTolvikListBox& list) { return new TListBoxPeer(list); }
+
+void FillListWindow(TXPTolvikListBox& list) {
+  HWND hwnd = reinterpret_cast<HWND>(list.Handle());
+  if (hwnd == nullptr) return;
+  SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
+  SendMessageW(hwnd, LB_RESETCONTENT, 0, 0);
+  for (const auto& line : list.Lines()) {
+    const std::wstring w = ToWide(line);
+    SendMessageW(hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w.c_str()));
+  }
+  SendMessageW(hwnd, LB_SETCURSEL, static_cast<WPARAM>(list.StoredItemIndex()), 0);
+  SendMessageW(hwnd, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(hwnd, nullptr, TRUE);
+}

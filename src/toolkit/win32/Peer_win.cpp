@@ -1,0 +1,246 @@
+// The common part of every control's window: creation, the window procedure that hands
+// messages to the peer, property updates, messages reflected from parents to children,
+// and the module's window classes.
+#include "toolkit/win32/Peer_win.h"
+
+#include <vector>
+
+#include "toolkit/win32/Win32Util.h"
+
+namespace {
+
+// Marks the module's windows, so a window handle from anywhere (a message's target, a
+// notification's sender) can be told apart from other programs' windows.
+const wchar_t* const kPeerProp = L"RsToolkitPeer";
+
+// The classes this module registered, for unregistering them at unload.
+std::vector<std::wstring>& RegisteredClasses() {
+  static std::vector<std::wstring> classes;
+  return classes;
+}
+
+// A child's control id: its index among its owner's components, from 100 up (0 to 99 stay
+// free for the dialog manager's IDOK, IDCANCEL and the like).
+int ChildId(const TControl& c) {
+  if (c.Owner() == nullptr) return 100;
+  for (int i = 0; i < c.Owner()->ComponentCount(); ++i) {
+    if (c.Owner()->Components(i) == &c) return 100 + i;
+  }
+  return 100;
+}
+
+// Controls of no special kind: a window in the control's colour.
+class TPlainPeer : public TWindowPeer {
+ public:
+  explicit TPlainPeer(TControl& control) : TWindowPeer(control) {}
+
+ protected:
+  void Paint(HDC dc, const RECT& r) override { Fill(dc, r, FControl.EffectiveColor()); }
+};
+
+}  // namespace
+
+TWindowPeer* NewPlainPeer(TControl& control) { return new TPlainPeer(control); }
+
+void RegisterModuleClass(const std::wstring& name, WNDPROC proc) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  HINSTANCE instance = ModuleInstance();
+  if (GetClassInfoExW(instance, name.c_str(), &wc)) return;
+  wc = WNDCLASSEXW{};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  wc.lpszClassName = name.c_str();
+  if (RegisterClassExW(&wc) != 0) RegisteredClasses().push_back(name);
+}
+
+void UnregisterModuleClasses() {
+  auto& classes = RegisteredClasses();
+  std::vector<std::wstring> kept;
+  // A class whose windows still exist cannot go; it stays listed for a later try.
+  for (const std::wstring& name : classes) {
+    if (!UnregisterClassW(name.c_str(), ModuleInstance())) kept.push_back(name);
+  }
+  classes = std::move(kept);
+}
+
+bool TWindowPeer::Create(HWND parent) {
+  const std::wstring cls = WindowClass();
+  if (!SystemClass()) RegisterModuleClass(cls, StaticWndProc);
+  const RECT r = Bounds(parent);
+  const DWORD style = Style();
+  HMENU id = (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildId(FControl)))
+                                : nullptr;
+  FAppliedEnabled = FControl.Enabled();
+  // A window that fails after WM_NCCREATE is destroyed at once; the peer stays ours then.
+  FCreating = true;
+  HWND hwnd = CreateWindowExW(ExStyle(), cls.c_str(), InitialText().c_str(), style, r.left, r.top,
+                              r.right - r.left, r.bottom - r.top, parent, id, ModuleInstance(),
+                              SystemClass() ? nullptr : this);
+  FCreating = false;
+  if (hwnd == nullptr) {
+    FControl.SetHandleValue(0);
+    FControl.BackendData = nullptr;
+    return false;
+  }
+  if (SystemClass()) {
+    FHwnd = hwnd;
+    SetPropW(hwnd, kPeerProp, this);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    FControl.SetHandleValue(reinterpret_cast<uintptr_t>(hwnd));
+    FControl.BackendData = this;
+    FSystemProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StaticWndProc)));
+  }
+  ApplyFont();
+  Created();
+  return true;
+}
+
+std::wstring TWindowPeer::WindowClass() const { return ToWide(FControl.ClassName()); }
+
+DWORD TWindowPeer::Style() const {
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
+  if (FControl.Visible()) style |= WS_VISIBLE;
+  if (!FControl.Enabled()) style |= WS_DISABLED;
+  if (FControl.TabStop()) style |= WS_TABSTOP;
+  return style;
+}
+
+RECT TWindowPeer::Bounds(HWND) const {
+  const int x = Scale(FControl.Left()), y = Scale(FControl.Top());
+  return RECT{x, y, x + Scale(FControl.Width()), y + Scale(FControl.Height())};
+}
+
+std::wstring TWindowPeer::InitialText() const { return ToWide(FControl.Caption()); }
+
+void TWindowPeer::Update() {
+  MoveWindow(FHwnd, Scale(FControl.Left()), Scale(FControl.Top()), Scale(FControl.Width()),
+             Scale(FControl.Height()), TRUE);
+  ShowWindow(FHwnd, FControl.Visible() ? SW_SHOWNA : SW_HIDE);
+  // Only a change of the control's own property reaches the window: a window disabled by
+  // someone else (a modal box over its form) stays as it is.
+  if (FControl.Enabled() != FAppliedEnabled) {
+    FAppliedEnabled = FControl.Enabled();
+    EnableWindow(FHwnd, FAppliedEnabled);
+  }
+  SetWindowTextW(FHwnd, ToWide(FControl.Caption()).c_str());
+  ApplyFont();
+  RedrawWindow(FHwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+bool TWindowPeer::Reflected(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+
+TWindowPeer* TWindowPeer::FromHandle(HWND hwnd) {
+  return hwnd == nullptr ? nullptr : static_cast<TWindowPeer*>(GetPropW(hwnd, kPeerProp));
+}
+
+bool TWindowPeer::ReflectToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  HWND child = nullptr;
+  switch (msg) {
+    case WM_COMMAND:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+      child = reinterpret_cast<HWND>(lp);
+      break;
+    case WM_DRAWITEM:
+      child = reinterpret_cast<DRAWITEMSTRUCT*>(lp)->hwndItem;
+      break;
+    default:
+      return false;
+  }
+  TWindowPeer* peer = FromHandle(child);
+  return peer != nullptr && peer->Reflected(msg, wp, lp, result);
+}
+
+LRESULT TWindowPeer::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  LRESULT result = 0;
+  if (ReflectToChild(msg, wp, lp, result)) return result;
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(FHwnd, &ps);
+      RECT r;
+      GetClientRect(FHwnd, &r);
+      Paint(dc, r);
+      EndPaint(FHwnd, &ps);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      RECT r;
+      GetClientRect(FHwnd, &r);
+      Paint(reinterpret_cast<HDC>(wp), r);
+      return 0;
+    }
+    case WM_NCHITTEST:
+      if (MouseTransparent()) return HTTRANSPARENT;
+      break;
+    default:
+      break;
+  }
+  return DefaultProc(msg, wp, lp);
+}
+
+LRESULT TWindowPeer::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (FSystemProc != nullptr) return CallWindowProcW(FSystemProc, FHwnd, msg, wp, lp);
+  return DefWindowProcW(FHwnd, msg, wp, lp);
+}
+
+void TWindowPeer::ApplyFont() {
+  UniqueFont font(MakeFont(FControl.EffectiveFont()));
+  SendMessageW(FHwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+  // The old font is deleted only now that the window no longer uses it.
+  FFont = std::move(font);
+}
+
+TColor TWindowPeer::ParentColor() const {
+  return FControl.Parent() != nullptr ? FControl.Parent()->EffectiveColor()
+                                      : FControl.EffectiveColor();
+}
+
+void TWindowPeer::Detach() {
+  if (FSystemProc != nullptr) {
+    SetWindowLongPtrW(FHwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FSystemProc));
+  }
+  RemovePropW(FHwnd, kPeerProp);
+  SetWindowLongPtrW(FHwnd, GWLP_USERDATA, 0);
+  if (FControl.BackendData == this) {
+    FControl.SetHandleValue(0);
+    FControl.BackendData = nullptr;
+  }
+}
+
+LRESULT CALLBACK TWindowPeer::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+  if (msg == WM_NCCREATE) {
+    auto* created = static_cast<TWindowPeer*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    if (created != nullptr) {
+      created->FHwnd = hwnd;
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+      SetPropW(hwnd, kPeerProp, created);
+      created->FControl.SetHandleValue(reinterpret_cast<uintptr_t>(hwnd));
+      created->FControl.BackendData = created;
+    }
+  }
+  auto* peer = reinterpret_cast<TWindowPeer*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (peer == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    const WNDPROC system = peer->FSystemProc;
+    peer->Detach();
+    if (!peer->FCreating) delete peer;
+    return system != nullptr ? CallWindowProcW(system, hwnd, msg, wp, lp)
+                             : DefWindowProcW(hwnd, msg, wp, lp);
+  }
+  // While the module is busy with the reader library, the pointer over its windows says so.
+  if (msg == WM_SETCURSOR && Screen != nullptr && Screen->Cursor() == TCursor::crHourGlass) {
+    SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
+    return TRUE;
+  }
+  LRESULT result = 0;
+  Guarded([&] { result = peer->WndProc(msg, wp, lp); });
+  return result;
+}

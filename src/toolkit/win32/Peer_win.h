@@ -1,0 +1,112 @@
+#pragma once
+// The window behind each toolkit control: one peer object per window, one class of peer
+// per kind of control (Form_win.cpp, Label_win.cpp, ListBox_win.cpp, ...), each with its
+// own window procedure. Only the factory (Backend_win.cpp) looks at a control's type;
+// after that every message goes to the peer's virtual members.
+//
+//   TWindowPeer* peer = NewPeer(control);   // the kind's peer
+//   peer->Create(parentWindow);             // the window owns the peer from here on
+//
+// The window owns its peer: WM_NCDESTROY deletes it and clears the control's handle.
+// Windows of our own classes get the peer at WM_NCCREATE (GWLP_USERDATA); the system's
+// LISTBOX and EDIT are subclassed right after creation.
+#include <windows.h>
+
+#include <string>
+
+#include "toolkit/Forms.h"
+#include "toolkit/win32/Gdi_win.h"
+
+class TWindowPeer {
+ public:
+  explicit TWindowPeer(TControl& control) : FControl(control) {}
+  virtual ~TWindowPeer() = default;
+  TWindowPeer(const TWindowPeer&) = delete;
+  TWindowPeer& operator=(const TWindowPeer&) = delete;
+
+  // Creates the window (a child of parent, or a top-level window owned by it). False when
+  // the system refused; the peer is then still the caller's to delete.
+  bool Create(HWND parent);
+
+  HWND Hwnd() const { return FHwnd; }
+  TControl& Control() const { return FControl; }
+  HFONT Font() const { return FFont.Get(); }
+
+  // A property of the control changed: bring the window up to date.
+  virtual void Update();
+  // A message about this control that its parent received (WM_COMMAND, WM_DRAWITEM,
+  // WM_CTLCOLOR...). True when handled, with the result in result.
+  virtual bool Reflected(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+
+  // The peer of one of the module's windows; null for any other window.
+  static TWindowPeer* FromHandle(HWND hwnd);
+  // Passes a parent's child-control message to the child's peer.
+  static bool ReflectToChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+
+ protected:
+  // What CreateWindowEx gets: the class (registered by RegisterClass when it is ours), the
+  // styles and, for the system's classes, none of our procedure.
+  virtual std::wstring WindowClass() const;
+  virtual bool SystemClass() const { return false; }
+  virtual DWORD Style() const;
+  virtual DWORD ExStyle() const { return 0; }
+  virtual RECT Bounds(HWND parent) const;
+  virtual std::wstring InitialText() const;
+  virtual void Created() {}
+
+  // The window procedure of the peer; DefaultProc for what it does not handle.
+  virtual LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT DefaultProc(UINT msg, WPARAM wp, LPARAM lp);
+  // Paints the client area (our own classes).
+  virtual void Paint(HDC, const RECT&) {}
+  // Whether the mouse goes through to what lies beneath (labels, bevels, shapes).
+  virtual bool MouseTransparent() const { return false; }
+
+  void ApplyFont();
+  TColor ParentColor() const;
+
+  TControl& FControl;
+  HWND FHwnd = nullptr;
+  UniqueFont FFont;
+  bool FAppliedEnabled = true;
+
+ private:
+  static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
+  void Detach();
+
+  WNDPROC FSystemProc = nullptr;
+  bool FCreating = false;
+};
+
+// Registers one of the module's window classes once, remembering it for
+// UnregisterModuleClasses.
+void RegisterModuleClass(const std::wstring& name, WNDPROC proc);
+void UnregisterModuleClasses();
+
+// Runs toolkit code from a window procedure: nothing leaves it as an exception.
+template <class F>
+void Guarded(F action) noexcept {
+  try {
+    action();
+  } catch (...) {
+    try {
+      Application->HandleException(nullptr);
+    } catch (...) {
+    }
+  }
+}
+
+// The peers, one factory per kind of control (each in its own file).
+TWindowPeer* NewFormPeer(TCustomForm& form);
+TWindowPeer* NewLabelPeer(TLabel& label);
+TWindowPeer* NewPanelPeer(TPanel& panel);
+TWindowPeer* NewBevelPeer(TBevel& bevel);
+TWindowPeer* NewShapePeer(TShape& shape);
+TWindowPeer* NewGroupBoxPeer(TXPTolvikGroupBox& group);
+TWindowPeer* NewSpeedButtonPeer(TModalSpeedButton& button);
+TWindowPeer* NewListBoxPeer(TXPTolvikListBox& list);
+TWindowPeer* NewEditPeer(TXPTolvikEdit& edit);
+TWindowPeer* NewPlainPeer(TControl& control);
+
+// The list box's lines and selection to its window (ListBox_win.cpp).
+void FillListWindow(TXPTolvikListBox& list);

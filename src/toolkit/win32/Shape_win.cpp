@@ -1,0 +1,46 @@
+// Shapes: a rectangle filled with the brush colour and outlined with the pen; the gaps
+// of a dotted pen show the fill colour. The mouse goes through.
+#include "toolkit/win32/Peer_win.h"
+
+namespace {
+
+int PenStyleOf(TPenStyle style) {
+  switch (style) {
+    case TPenStyle::psDot:
+      return PS_DOT;
+    case TPenStyle::psDash:
+      return PS_DASH;
+    default:
+      return PS_SOLID;
+  }
+}
+
+class TShapePeer : public TWindowPeer {
+ public:
+  explicit TShapePeer(TShape& shape) : TWindowPeer(shape), FShape(shape) {}
+
+ protected:
+  bool MouseTransparent() const override { return true; }
+
+  void Paint(HDC dc, const RECT& r) override {
+    Fill(dc, r, FShape.BrushColor());
+    if (FShape.PenStyle() == TPenStyle::psClear) return;
+    const int style = PenStyleOf(FShape.PenStyle());
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, Rgb(FShape.BrushColor()));
+    const COLORREF pen = Rgb(FShape.PenColor());
+    Line(dc, 0, 0, r.right, 0, pen, style);
+    if (r.bottom > 1) {
+      Line(dc, 0, r.bottom - 1, r.right, r.bottom - 1, pen, style);
+      Line(dc, 0, 0, 0, r.bottom, pen, style);
+      Line(dc, r.right - 1, 0, r.right - 1, r.bottom, pen, style);
+    }
+  }
+
+ private:
+  TShape& FShape;
+};
+
+}  // namespace
+
+TWindowPeer* NewShapePeer(TShape& shape) { return new TShapePeer(shape); }

@@ -1,0 +1,271 @@
+// The reader settings dialog as a Windows dialog, on real windows: where the activation
+// goes when it closes, message boxes modal to it, a skin refresh over a disabled dialog,
+// the focus across deactivation, a nested call, and the module's window classes at unload.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ReaderDialogWorld.h"
+#include "entry/LibraryEntry.h"
+#include "toolkit/UserInput.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+HWND Hwnd(const TControl& c) { return reinterpret_cast<HWND>(c.Handle()); }
+
+// A visible top-level window of the test: the host's application window, or another
+// program's window the operator switches to.
+class TTopWindow {
+ public:
+  explicit TTopWindow(const wchar_t* title) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"RsTestTopWindow";
+    RegisterClassW(&wc);
+    FHwnd = CreateWindowExW(0, wc.lpszClassName, title, WS_POPUP | WS_VISIBLE, 0, 0, 60, 40,
+                            nullptr, nullptr, wc.hInstance, nullptr);
+    SetForegroundWindow(FHwnd);
+  }
+  ~TTopWindow() { DestroyWindow(FHwnd); }
+  TTopWindow(const TTopWindow&) = delete;
+  TTopWindow& operator=(const TTopWindow&) = delete;
+  HWND Get() const { return FHwnd; }
+  uintptr_t Handle() const { return reinterpret_cast<uintptr_t>(FHwnd); }
+
+ private:
+  HWND FHwnd = nullptr;
+};
+
+// The active window at the moment each reader settings dialog's window is destroyed,
+// which is when ShowFrmOption is about to return to the host.
+class TActiveAtDestruction {
+ public:
+  TActiveAtDestruction() {
+    gSeen = &FSeen;
+    FHook = SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
+  }
+  ~TActiveAtDestruction() {
+    UnhookWindowsHookEx(FHook);
+    gSeen = nullptr;
+  }
+  TActiveAtDestruction(const TActiveAtDestruction&) = delete;
+  TActiveAtDestruction& operator=(const TActiveAtDestruction&) = delete;
+  // (dialog window, active window) in the order the dialogs were destroyed.
+  const std::vector<std::pair<HWND, HWND>>& Seen() const { return FSeen; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_DESTROYWND && gSeen != nullptr) {
+      HWND w = reinterpret_cast<HWND>(wp);
+      wchar_t cls[64] = {};
+      GetClassNameW(w, cls, 64);
+      if (std::wstring(cls) == L"Tfrm_option") gSeen->emplace_back(w, GetActiveWindow());
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+  static inline std::vector<std::pair<HWND, HWND>>* gSeen = nullptr;
+  HHOOK FHook = nullptr;
+  std::vector<std::pair<HWND, HWND>> FSeen;
+};
+
+TEST(ReaderDialogWindows, TheHostIsActiveAgainAfterEveryClosePath) {
+  struct Case {
+    const char* name;
+    void (*close)(Tfrm_option&);
+  };
+  const Case cases[] = {
+      {"close button", [](Tfrm_option& dlg) { UserClick(*dlg.sBtnClose); }},
+      {"close box", [](Tfrm_option& dlg) { UserSystemMenuClose(dlg); }},
+      {"Esc", [](Tfrm_option& dlg) { UserTypeKey(dlg, kVkEscape); }},
+      {"Alt+F4", [](Tfrm_option& dlg) { UserTypeKey(dlg, kVkF4, ssAlt); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TReaderDialogWorld world;
+    world.InstallReader("lurmScard_old.dll", {"reader=A"});
+    world.Open();
+    TTopWindow app(L"host");
+    TActiveAtDestruction watch;
+    bool closed = false;
+    world.Run(
+        [&](Tfrm_option& dlg) {
+          c.close(dlg);
+          closed = dlg.ModalResult() == mrCancel;
+        },
+        app.Handle());
+    EXPECT_TRUE(closed);
+    ASSERT_EQ(watch.Seen().size(), 1u);
+    // Already while the dialog still exists, the host window has the activation back.
+    EXPECT_EQ(watch.Seen()[0].second, app.Get());
+    EXPECT_TRUE(IsWindowEnabled(app.Get()));
+    EXPECT_EQ(GetActiveWindow(), app.Get());
+  }
+}
+
+TEST(ReaderDialogWindows, HostMessageBoxIsModalToTheDialogAndRefusesANestedClick) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=R", "connect=0 R"});
+  world.Open(true);  // the host shows its messages in message boxes
+  TTopWindow app(L"host");
+  HWND boxOwner = nullptr, dialogWindow = nullptr;
+  bool dialogEnabledUnderBox = true;
+  HWND activeAfterBox = nullptr;
+  bool focusKept = false;
+  world.Run(
+      [&](Tfrm_option& dlg) {
+        HWND dialog = Hwnd(dlg);
+        dialogWindow = dialog;
+        HWND connect = Hwnd(*dlg.btn_connect);
+        // The operator, while the box is up: a second click on "测试连接", then OK.
+        std::thread operatorThread([&] {
+          HWND box = nullptr;
+          for (int i = 0; i < 200 && box == nullptr; ++i) {
+            HWND w = FindWindowW(L"#32770", nullptr);
+            if (w != nullptr && IsWindowVisible(w)) box = w;
+            if (box == nullptr) Sleep(50);
+          }
+          if (box == nullptr) return;
+          boxOwner = GetWindow(box, GW_OWNER);
+          dialogEnabledUnderBox = IsWindowEnabled(dialog) != FALSE;
+          DWORD_PTR ignored = 0;
+          SendMessageTimeoutW(connect, BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &ignored);
+          PostMessageW(box, WM_COMMAND, IDOK, 0);
+        });
+        UserClick(*dlg.btn_connect);  // returns once the box is dismissed
+        operatorThread.join();
+        activeAfterBox = GetActiveWindow();
+        focusKept = dlg.ListBox->Focused();
+      },
+      app.Handle());
+  EXPECT_EQ(boxOwner, dialogWindow) << "the box belongs to the dialog";
+  EXPECT_EQ(activeAfterBox, dialogWindow) << "the dialog is active again after the box";
+  EXPECT_FALSE(dialogEnabledUnderBox);
+  EXPECT_TRUE(focusKept) << "the list has the focus again after the box";
+  EXPECT_EQ(world.Calls(),
+            (Lines{"SCListReaders zeroed=1", "SCConnectReader name=R", "SCDisConnectReader"}));
+}
+
+TEST(ReaderDialogWindows, SkinRefreshLeavesADisabledDialogDisabled) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=A"});
+  world.Open();
+  bool enabledAfterRefresh = true;
+  int skinRequests = 0;
+  world.Run([&](Tfrm_option& dlg) {
+    HWND dialog = Hwnd(dlg);
+    EnableWindow(dialog, FALSE);  // as a box over it does
+    UserSendMessage(dlg, WM_SKINREFRESH, 0, 0);
+    ++skinRequests;
+    enabledAfterRefresh = IsWindowEnabled(dialog) != FALSE;
+    EnableWindow(dialog, TRUE);
+  });
+  EXPECT_EQ(skinRequests, 1);
+  EXPECT_FALSE(enabledAfterRefresh);
+}
+
+TEST(ReaderDialogWindows, FocusedControlIsKeptAcrossDeactivation) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=A"});
+  world.Open();
+  bool focusLeft = false, focusBack = false;
+  world.Run([&](Tfrm_option& dlg) {
+    UserTypeKey(dlg, kVkTab);
+    UserTypeKey(dlg, kVkTab);  // "测试连接"
+    {
+      TTopWindow other(L"another program");
+      SetActiveWindow(other.Get());
+      Application->ProcessMessages();
+      focusLeft = !dlg.btn_connect->Focused();
+      SetActiveWindow(Hwnd(dlg));
+      Application->ProcessMessages();
+      focusBack = dlg.btn_connect->Focused();
+    }
+  });
+  EXPECT_TRUE(focusLeft);
+  EXPECT_TRUE(focusBack);
+}
+
+TEST(ReaderDialogWindows, NestedCallOpensAboveTheOuterDialogAndGivesItBackTheActivation) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=A", "reader=B"});
+  world.Open();
+  TTopWindow app(L"host");
+  TActiveAtDestruction watch;
+  int depth = 0;
+  HWND outer = nullptr, innerOwner = nullptr;
+  bool outerEnabledWhileInner = true, outerEnabledAfter = false;
+  std::string focusAfterTab;
+  int outerLines = 0;
+  world.Run(
+      [&](Tfrm_option& dlg) {
+        if (++depth == 2) {
+          innerOwner = GetWindow(Hwnd(dlg), GW_OWNER);
+          outerEnabledWhileInner = IsWindowEnabled(outer) != FALSE;
+          UserClick(*dlg.sBtnClose);
+          return;
+        }
+        outer = Hwnd(dlg);
+        ShowFrmOption(app.Handle(), 0, 0);  // the host calls again from inside the loop
+        outerEnabledAfter = IsWindowEnabled(outer) != FALSE;
+        outerLines = dlg.ListBox->Count();
+        UserTypeKey(dlg, kVkTab);
+        focusAfterTab = dlg.btn_reader->Focused() ? "btn_reader" : "elsewhere";
+      },
+      app.Handle());
+  EXPECT_EQ(depth, 2);
+  EXPECT_EQ(innerOwner, outer);
+  EXPECT_FALSE(outerEnabledWhileInner);
+  EXPECT_TRUE(outerEnabledAfter);
+  EXPECT_EQ(outerLines, 2);
+  EXPECT_EQ(focusAfterTab, "btn_reader");
+  ASSERT_EQ(watch.Seen().size(), 2u);
+  EXPECT_NE(watch.Seen()[0].first, outer);
+  EXPECT_EQ(watch.Seen()[0].second, outer) << "the inner dialog gives the activation back";
+  EXPECT_EQ(watch.Seen()[1].second, app.Get());
+  EXPECT_TRUE(world.Errors().empty());
+  EXPECT_EQ(world.Calls(), (Lines{"SCListReaders zeroed=1", "SCListReaders zeroed=1"}));
+}
+
+TEST(ReaderDialogWindows, UnloadingTheModuleUnregistersItsWindowClasses) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=A"});
+  world.Open();
+  HMODULE module = LoadLibraryW(L"ReaderSettings.dll");
+  ASSERT_NE(module, nullptr);
+  using ShowFn = void(__stdcall*)(uintptr_t, uint32_t, uint32_t);
+  auto show =
+      reinterpret_cast<ShowFn>(reinterpret_cast<void*>(GetProcAddress(module, "ShowFrmOption")));
+  ASSERT_NE(show, nullptr);
+  std::thread closer([] {
+    for (int i = 0; i < 200; ++i) {
+      HWND w = FindWindowW(L"Tfrm_option", nullptr);
+      if (w != nullptr && IsWindowVisible(w)) {
+        PostMessageW(w, WM_CLOSE, 0, 0);
+        return;
+      }
+      Sleep(50);
+    }
+  });
+  show(0, 0, 0);
+  closer.join();
+  const wchar_t* const classes[] = {L"Tfrm_option", L"TModalSpeedButton", L"TLabel"};
+  WNDCLASSEXW info{};
+  info.cbSize = sizeof(info);
+  for (const wchar_t* cls : classes) {
+    EXPECT_TRUE(GetClassInfoExW(module, cls, &info)) << "registered while the module is loaded";
+  }
+  FreeLibrary(module);
+  for (const wchar_t* cls : classes) {
+    EXPECT_FALSE(GetClassInfoExW(module, cls, &info)) << "left registered after the unload";
+  }
+}
+
+}  // namespace
