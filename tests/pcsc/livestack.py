@@ -2,7 +2,8 @@
 """Runs a command inside a live PC/SC reader stack of its own, and tears the stack down.
 
   livestack.py run [--card SLOT]... [--timeout SECONDS] -- COMMAND [ARGS...]
-  livestack.py ctl stop-service | start-service | insert-card SLOT | remove-card SLOT
+  livestack.py ctl stop-service | start-service | insert-card SLOT [BEHAVIOUR] |
+                  remove-card SLOT | service-pid
 
 "run" starts, in a fresh temporary folder:
   - pcscd in the foreground (pcscd -f -d -c FOLDER/reader.conf.d) with the vsmartcard-vpcd
@@ -27,8 +28,13 @@ on the machine meanwhile; nor may another stack hold the vpcd ports (checked at 
 Control requests, one line each over LIVESTACK_CTL, answered "ok" or "error TEXT":
   stop-service       stop pcscd (clients then get "no service"); cards keep retrying
   start-service      start pcscd again on the same socket path; waits for the driver
-  insert-card SLOT   start a virtual card on that slot; waits until the service read its ATR
+  insert-card SLOT [BEHAVIOUR]
+                     start a virtual card on that slot; waits until the service read its ATR.
+                     BEHAVIOUR is virtual_card.py's --behaviour (late:SECONDS, mute, drop,
+                     short); the card shows it after the service has seen it inserted
   remove-card SLOT   stop that card
+  service-pid        answered "ok PID" with pcscd's process id, for tests that count what
+                     the service holds for its clients
 """
 import argparse
 import ctypes
@@ -203,13 +209,13 @@ class Stack:
                 if not card.stdout.readline():
                     break
 
-    def insert_card(self, slot):
+    def insert_card(self, slot, behaviour="normal"):
         if not 0 <= slot < SLOTS:
             raise StackError("no slot %d" % slot)
         self.remove_card(slot)
         card = subprocess.Popen(
             [sys.executable, os.path.join(HERE, "virtual_card.py"),
-             "--host", "127.0.0.1", "--port", str(self.port + slot)],
+             "--host", "127.0.0.1", "--port", str(self.port + slot), "--behaviour", behaviour],
             stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
         self.cards[slot] = card
         if self.service_alive():  # otherwise the card connects when the service starts
@@ -234,16 +240,23 @@ class Stack:
             return ""
 
     def handle(self, request):
+        """Carries out one request; returns the text after "ok" in the reply."""
         words = request.split()
         if words == ["stop-service"]:
             self.stop_service()
         elif words == ["start-service"]:
             self.start_service()
-        elif len(words) == 2 and words[0] in ("insert-card", "remove-card"):
-            slot = int(words[1])
-            (self.insert_card if words[0] == "insert-card" else self.remove_card)(slot)
+        elif words == ["service-pid"]:
+            if not self.service_alive():
+                raise StackError("the service is not running")
+            return str(self.pcscd)
+        elif len(words) in (2, 3) and words[0] == "insert-card":
+            self.insert_card(int(words[1]), *words[2:])
+        elif len(words) == 2 and words[0] == "remove-card":
+            self.remove_card(int(words[1]))
         else:
             raise StackError("unknown request: " + request)
+        return ""
 
 
 def serve_control(stack, control, timeout):
@@ -257,8 +270,8 @@ def serve_control(stack, control, timeout):
                 break
             request += chunk
         try:
-            stack.handle(request.decode().strip())
-            reply = "ok\n"
+            detail = stack.handle(request.decode().strip())
+            reply = ("ok %s\n" % detail) if detail else "ok\n"
         except (StackError, ValueError) as e:
             reply = "error %s\n" % str(e).replace("\n", " | ")
         conn.sendall(reply.encode())
@@ -333,7 +346,7 @@ def ctl(args):
         conn.sendall((" ".join(args.request) + "\n").encode())
         reply = conn.makefile().readline().strip()
     print(reply)
-    return 0 if reply == "ok" else 1
+    return 0 if reply.split()[:1] == ["ok"] else 1
 
 
 def main():
