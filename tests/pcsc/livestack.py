@@ -31,7 +31,8 @@ Control requests, one line each over LIVESTACK_CTL, answered "ok" or "error TEXT
   insert-card SLOT [BEHAVIOUR]
                      start a virtual card on that slot; waits until the service read its ATR.
                      BEHAVIOUR is virtual_card.py's --behaviour (late:SECONDS, mute, drop,
-                     short); the card shows it after the service has seen it inserted
+                     short); a late or mute card shows it from its next power-on, so for
+                     these the request also waits until the service powered the card down
   remove-card SLOT   stop that card
   service-pid        answered "ok PID" with pcscd's process id, for tests that count what
                      the service holds for its clients
@@ -193,6 +194,17 @@ class Stack:
         for slot, card in self.cards.items():
             self.wait_for_atr(slot, card)
 
+    def wait_for_line(self, slot, card, wanted):
+        deadline = time.monotonic() + START_TIMEOUT
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([card.stdout], [], [], deadline - time.monotonic())
+            line = card.stdout.readline() if ready else b""
+            if line.strip() == wanted:
+                return
+            if ready and not line:
+                break
+        raise StackError("the card on slot %d never said %s" % (slot, wanted.decode()))
+
     def wait_for_atr(self, slot, card):
         ready, _, _ = select.select([card.stdout], [], [], START_TIMEOUT)
         line = card.stdout.readline() if ready else b""
@@ -220,6 +232,8 @@ class Stack:
         self.cards[slot] = card
         if self.service_alive():  # otherwise the card connects when the service starts
             self.wait_for_atr(slot, card)
+            if behaviour.split(":")[0] in ("late", "mute"):
+                self.wait_for_line(slot, card, b"off")
 
     def remove_card(self, slot):
         card = self.cards.pop(slot, None)

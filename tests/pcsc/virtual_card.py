@@ -14,7 +14,8 @@ The card answers:
 
 When the driver goes away (the service stopped) the card connects again, so one card
 outlives a service restart. It prints "atr" on stdout each time the driver reads its ATR,
-which tells a supervisor that the service has seen the card. It ends on SIGTERM, or after
+which tells a supervisor that the service has seen the card, and "off" each time the
+service powers it down after a power-on. It ends on SIGTERM, or after
 --lifetime seconds in any case.
 
 --behaviour makes it misbehave as worn or broken cards do. The first power-on after the
@@ -101,6 +102,9 @@ def serve(conn, behaviour):
                 powered = True
                 power_ons += 1
             elif payload[0] == 0:
+                # A power-off meant for the card before this one says nothing.
+                if powered:
+                    print("off", flush=True)
                 powered = False
             elif payload[0] == 4:
                 if worn and behaviour.name == "mute":
