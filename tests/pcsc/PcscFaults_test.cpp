@@ -109,6 +109,25 @@ TEST_F(PcscFaults, ConnectToACardThatDoesNotAnswerEndsAtTheLimit) {
   }
 }
 
+TEST_F(PcscFaults, ConnectToAServiceThatDoesNotAnswerEndsAtTheLimit) {
+  constexpr int kLimitMs = 1000;
+  setenv(kLimitVariable, std::to_string(kLimitMs).c_str(), 1);
+  ASSERT_EQ(LiveStack::Request("pause-service"), "ok");
+  long long took = 0;
+  std::string area;
+  const int32_t code = Connect(kReader0, took, &area);
+  ASSERT_EQ(LiveStack::Request("resume-service"), "ok");
+  // Not the card's fault: the service never said whether a card is there.
+  EXPECT_EQ(code, kTimeout) << Hex(code);
+  EXPECT_LT(took, kLimitMs + kSlackMs);
+  EXPECT_EQ(area, std::string(kConnectAreaSize, '\0'));
+  RecordProperty("paused_service_connect_ms", std::to_string(took));
+  EXPECT_EQ(lib->DisConnectReader(), 0);
+  // Running again, the service answers the connect left waiting and the next one alike.
+  EXPECT_EQ(Connect(kReader0, took), kNoSmartcard);
+  EXPECT_EQ(List(), 0);
+}
+
 TEST_F(PcscFaults, ConnectLimitComesFromTheEnvironment) {
   struct Case {
     const char* name;

@@ -3,7 +3,7 @@
 
   livestack.py run [--card SLOT]... [--timeout SECONDS] -- COMMAND [ARGS...]
   livestack.py ctl stop-service | start-service | insert-card SLOT [BEHAVIOUR] |
-                  remove-card SLOT | service-pid
+                  remove-card SLOT | service-pid | pause-service | resume-service
 
 "run" starts, in a fresh temporary folder:
   - pcscd in the foreground (pcscd -f -d -c FOLDER/reader.conf.d) with the vsmartcard-vpcd
@@ -36,6 +36,8 @@ Control requests, one line each over LIVESTACK_CTL, answered "ok" or "error TEXT
   remove-card SLOT   stop that card
   service-pid        answered "ok PID" with pcscd's process id, for tests that count what
                      the service holds for its clients
+  pause-service      freeze pcscd (SIGSTOP): it accepts no request and answers none
+  resume-service     let it run again (SIGCONT)
 """
 import argparse
 import ctypes
@@ -213,6 +215,7 @@ class Stack:
 
     def stop_service(self):
         if self.pcscd is not None:
+            os.kill(self.pcscd, signal.SIGCONT)  # a paused service would not hear SIGTERM
             stop_process(self.pcscd)
             self.pcscd = None
         # Forget what the cards told the old service, so a start waits for fresh ATR reads.
@@ -260,6 +263,10 @@ class Stack:
             self.stop_service()
         elif words == ["start-service"]:
             self.start_service()
+        elif words in (["pause-service"], ["resume-service"]):
+            if not self.service_alive():
+                raise StackError("the service is not running")
+            os.kill(self.pcscd, signal.SIGSTOP if words[0] == "pause-service" else signal.SIGCONT)
         elif words == ["service-pid"]:
             if not self.service_alive():
                 raise StackError("the service is not running")
