@@ -1,6 +1,7 @@
 #include "LiveStack.h"
 
 #include <PCSC/winscard.h>
+#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -38,15 +39,32 @@ std::string Request(const std::string& request) {
   return reply.empty() ? "error no reply" : reply;
 }
 
-bool WaitForCard(const char* reader, bool present, int timeoutMs) {
+int ServicePid() {
+  const std::string reply = Request("service-pid");
+  if (reply.rfind("ok ", 0) != 0) return 0;
+  return std::atoi(reply.c_str() + 3);
+}
+
+int CountEntries(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return -1;
+  int count = 0;
+  while (const dirent* entry = readdir(dir))
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
+  closedir(dir);
+  return count;
+}
+
+long long NowMs() {
   // <chrono> does not compile under the project's code-page-936 execution charset.
-  auto nowMs = [] {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-  };
-  const long long deadline = nowMs() + timeoutMs;
-  while (nowMs() < deadline) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool WaitForCard(const char* reader, bool present, int timeoutMs) {
+  const long long deadline = NowMs() + timeoutMs;
+  while (NowMs() < deadline) {
     // A context of its own each round: the service may have restarted since the last.
     SCARDCONTEXT context = 0;
     if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {

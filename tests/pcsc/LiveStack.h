@@ -18,9 +18,20 @@ constexpr const char* kReader1 = "Virtual PCD 00 01";
 // True when the program runs under the supervisor.
 bool Available();
 
-// Sends one request ("stop-service", "start-service", "insert-card 0", "remove-card 0")
-// and returns the supervisor's reply, "ok" or "error ...".
+// Sends one request ("stop-service", "start-service", "insert-card 0", "insert-card 0 mute",
+// "remove-card 0", "service-pid") and returns the supervisor's reply, "ok", "ok DETAIL" or
+// "error ...". Safe to call from a second thread while the first waits in the library.
 std::string Request(const std::string& request);
+
+// pcscd's process id, or 0 when the service does not run.
+int ServicePid();
+
+// The number of entries of a folder such as /proc/self/fd or /proc/PID/task; -1 when it
+// cannot be read.
+int CountEntries(const std::string& folder);
+
+// Milliseconds of a monotonic clock.
+long long NowMs();
 
 // Waits up to timeoutMs until the service reports the reader with (present) or without
 // a card; false when it did not within the time.

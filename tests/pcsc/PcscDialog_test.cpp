@@ -2,6 +2,7 @@
 // toolkit), its binding, and the PC/SC reader library installed as "lurmScard.dll", against
 // pcscd with the vpcd driver and the virtual card.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "LiveStack.h"
 #include "ReaderDialogWorld.h"
@@ -40,6 +41,32 @@ TEST(ReaderDialogOnPcsc, OperatorSelectsAndTestsRealReaders) {
   EXPECT_EQ(world.Param(), kReader1);
   EXPECT_EQ(world.StoredReader(), kReader1);
   EXPECT_TRUE(world.Errors().empty());
+}
+
+TEST(ReaderDialogOnPcsc, CardThatDoesNotAnswerIsReportedAsNotResponding) {
+  ASSERT_TRUE(LiveStack::Available()) << "run this program under tests/pcsc/livestack.py";
+  ASSERT_EQ(LiveStack::Request("start-service"), "ok");
+  ASSERT_EQ(LiveStack::Request("remove-card 1"), "ok");
+  ASSERT_EQ(LiveStack::Request("insert-card 0 mute"), "ok");
+  ASSERT_TRUE(LiveStack::WaitForCard(kReader0, true));
+  setenv("LURMSCARD_CONNECT_TIMEOUT_MS", "1000", 1);
+
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard.dll", {}, "pcsc/lurmScard.dll");
+  world.WriteSubAppFile("SysConfig.ini", "[system]\r\nServerType=99\r\n");
+  world.Open();
+  world.Run([&](Tfrm_option& dlg) {
+    UserSelectLine(*dlg.ListBox, 0);
+    UserClick(*dlg.btn_connect);  // the card stays silent past the limit
+    UserSelectLine(*dlg.ListBox, 1);
+    UserClick(*dlg.btn_connect);  // the dialog goes on: no card in the other reader
+  });
+  unsetenv("LURMSCARD_CONNECT_TIMEOUT_MS");
+
+  // The operator's catalogue knows the unresponsive card (80100066).
+  EXPECT_EQ(world.Messages(), (std::vector<TShownMessage>{{70000988, ""}, {70000967, ""}}));
+  EXPECT_TRUE(world.Errors().empty());
+  ASSERT_EQ(LiveStack::Request("remove-card 0"), "ok");
 }
 
 }  // namespace

@@ -90,3 +90,6 @@ constexpr int32_t kNoReaders = static_cast<int32_t>(0x8010002E);
 constexpr int32_t kInvalidHandle = static_cast<int32_t>(0x80100003);
 constexpr int32_t kInsufficientBuffer = static_cast<int32_t>(0x80100008);
 constexpr int32_t kInvalidParameter = static_cast<int32_t>(0x80100004);
+constexpr int32_t kUnresponsiveCard = static_cast<int32_t>(0x80100066);
+constexpr int32_t kTimeout = static_cast<int32_t>(0x8010000A);
+constexpr int32_t kAccessDenied = static_cast<int32_t>(0x8010006A);

@@ -2,7 +2,8 @@
 """Runs a command inside a live PC/SC reader stack of its own, and tears the stack down.
 
   livestack.py run [--card SLOT]... [--timeout SECONDS] -- COMMAND [ARGS...]
-  livestack.py ctl stop-service | start-service | insert-card SLOT | remove-card SLOT
+  livestack.py ctl stop-service | start-service | insert-card SLOT [BEHAVIOUR] |
+                  remove-card SLOT | service-pid | pause-service | resume-service
 
 "run" starts, in a fresh temporary folder:
   - pcscd in the foreground (pcscd -f -d -c FOLDER/reader.conf.d) with the vsmartcard-vpcd
@@ -27,8 +28,16 @@ on the machine meanwhile; nor may another stack hold the vpcd ports (checked at 
 Control requests, one line each over LIVESTACK_CTL, answered "ok" or "error TEXT":
   stop-service       stop pcscd (clients then get "no service"); cards keep retrying
   start-service      start pcscd again on the same socket path; waits for the driver
-  insert-card SLOT   start a virtual card on that slot; waits until the service read its ATR
+  insert-card SLOT [BEHAVIOUR]
+                     start a virtual card on that slot; waits until the service read its ATR.
+                     BEHAVIOUR is virtual_card.py's --behaviour (late:SECONDS, mute, drop,
+                     short); a late or mute card shows it from its next power-on, so for
+                     these the request also waits until the service powered the card down
   remove-card SLOT   stop that card
+  service-pid        answered "ok PID" with pcscd's process id, for tests that count what
+                     the service holds for its clients
+  pause-service      freeze pcscd (SIGSTOP): it accepts no request and answers none
+  resume-service     let it run again (SIGCONT)
 """
 import argparse
 import ctypes
@@ -187,6 +196,17 @@ class Stack:
         for slot, card in self.cards.items():
             self.wait_for_atr(slot, card)
 
+    def wait_for_line(self, slot, card, wanted):
+        deadline = time.monotonic() + START_TIMEOUT
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([card.stdout], [], [], deadline - time.monotonic())
+            line = card.stdout.readline() if ready else b""
+            if line.strip() == wanted:
+                return
+            if ready and not line:
+                break
+        raise StackError("the card on slot %d never said %s" % (slot, wanted.decode()))
+
     def wait_for_atr(self, slot, card):
         ready, _, _ = select.select([card.stdout], [], [], START_TIMEOUT)
         line = card.stdout.readline() if ready else b""
@@ -195,6 +215,7 @@ class Stack:
 
     def stop_service(self):
         if self.pcscd is not None:
+            os.kill(self.pcscd, signal.SIGCONT)  # a paused service would not hear SIGTERM
             stop_process(self.pcscd)
             self.pcscd = None
         # Forget what the cards told the old service, so a start waits for fresh ATR reads.
@@ -203,17 +224,19 @@ class Stack:
                 if not card.stdout.readline():
                     break
 
-    def insert_card(self, slot):
+    def insert_card(self, slot, behaviour="normal"):
         if not 0 <= slot < SLOTS:
             raise StackError("no slot %d" % slot)
         self.remove_card(slot)
         card = subprocess.Popen(
             [sys.executable, os.path.join(HERE, "virtual_card.py"),
-             "--host", "127.0.0.1", "--port", str(self.port + slot)],
+             "--host", "127.0.0.1", "--port", str(self.port + slot), "--behaviour", behaviour],
             stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
         self.cards[slot] = card
         if self.service_alive():  # otherwise the card connects when the service starts
             self.wait_for_atr(slot, card)
+            if behaviour.split(":")[0] in ("late", "mute"):
+                self.wait_for_line(slot, card, b"off")
 
     def remove_card(self, slot):
         card = self.cards.pop(slot, None)
@@ -234,16 +257,27 @@ class Stack:
             return ""
 
     def handle(self, request):
+        """Carries out one request; returns the text after "ok" in the reply."""
         words = request.split()
         if words == ["stop-service"]:
             self.stop_service()
         elif words == ["start-service"]:
             self.start_service()
-        elif len(words) == 2 and words[0] in ("insert-card", "remove-card"):
-            slot = int(words[1])
-            (self.insert_card if words[0] == "insert-card" else self.remove_card)(slot)
+        elif words in (["pause-service"], ["resume-service"]):
+            if not self.service_alive():
+                raise StackError("the service is not running")
+            os.kill(self.pcscd, signal.SIGSTOP if words[0] == "pause-service" else signal.SIGCONT)
+        elif words == ["service-pid"]:
+            if not self.service_alive():
+                raise StackError("the service is not running")
+            return str(self.pcscd)
+        elif len(words) in (2, 3) and words[0] == "insert-card":
+            self.insert_card(int(words[1]), *words[2:])
+        elif len(words) == 2 and words[0] == "remove-card":
+            self.remove_card(int(words[1]))
         else:
             raise StackError("unknown request: " + request)
+        return ""
 
 
 def serve_control(stack, control, timeout):
@@ -257,8 +291,8 @@ def serve_control(stack, control, timeout):
                 break
             request += chunk
         try:
-            stack.handle(request.decode().strip())
-            reply = "ok\n"
+            detail = stack.handle(request.decode().strip())
+            reply = ("ok %s\n" % detail) if detail else "ok\n"
         except (StackError, ValueError) as e:
             reply = "error %s\n" % str(e).replace("\n", " | ")
         conn.sendall(reply.encode())
@@ -333,7 +367,7 @@ def ctl(args):
         conn.sendall((" ".join(args.request) + "\n").encode())
         reply = conn.makefile().readline().strip()
     print(reply)
-    return 0 if reply == "ok" else 1
+    return 0 if reply.split()[:1] == ["ok"] else 1
 
 
 def main():

@@ -14,10 +14,18 @@ The card answers:
 
 When the driver goes away (the service stopped) the card connects again, so one card
 outlives a service restart. It prints "atr" on stdout each time the driver reads its ATR,
-which tells a supervisor that the service has seen the card. It ends on SIGTERM, or after
+which tells a supervisor that the service has seen the card, and "off" each time the
+service powers it down after a power-on. It ends on SIGTERM, or after
 --lifetime seconds in any case.
 
-  python3 virtual_card.py --port 35963
+--behaviour makes it misbehave as worn or broken cards do. The first power-on after the
+card connects is always answered, so the service sees a card inserted; from then on:
+  late:SECONDS  while powered, gives its ATR SECONDS late (a connect waits that long);
+  mute          while powered, answers nothing any more (a connect waits until it is pulled);
+  drop          drops the line when a command comes, and connects again as a fresh card;
+  short         answers every command with one byte, half a status word.
+
+  python3 virtual_card.py --port 35963 [--behaviour mute]
 """
 import argparse
 import signal
@@ -67,8 +75,18 @@ def send(conn, payload):
     conn.sendall(struct.pack(">H", len(payload)) + payload)
 
 
-def serve(conn):
+class Behaviour:
+    def __init__(self, text):
+        self.name, _, value = text.partition(":")
+        if self.name not in ("normal", "late", "mute", "drop", "short"):
+            raise SystemExit("unknown behaviour: " + text)
+        self.delay = float(value) if self.name == "late" else 0.0
+
+
+def serve(conn, behaviour):
     atr = answer_to_reset()
+    powered = False
+    power_ons = 0
     while True:
         head = read_exact(conn, 2)
         if head is None:
@@ -77,10 +95,31 @@ def serve(conn):
         payload = read_exact(conn, length)
         if payload is None:
             return
+        # Past the first power-on a misbehaving card shows its fault while powered.
+        worn = powered and power_ons > 1
         if length == 1:
-            if payload[0] == 4:
+            if payload[0] == 1:
+                powered = True
+                power_ons += 1
+            elif payload[0] == 0:
+                # A power-off meant for the card before this one says nothing.
+                if powered:
+                    print("off", flush=True)
+                powered = False
+            elif payload[0] == 4:
+                if worn and behaviour.name == "mute":
+                    continue
+                if worn and behaviour.name == "late":
+                    time.sleep(behaviour.delay)
                 send(conn, atr)
                 print("atr", flush=True)
+            continue
+        if behaviour.name == "mute" and worn:
+            continue
+        if behaviour.name == "drop":
+            return
+        if behaviour.name == "short":
+            send(conn, respond(payload)[:1])
             continue
         send(conn, respond(payload))
 
@@ -90,7 +129,9 @@ def main():
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=35963)
     parser.add_argument("--lifetime", type=float, default=600.0)
+    parser.add_argument("--behaviour", default="normal")
     args = parser.parse_args()
+    behaviour = Behaviour(args.behaviour)
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     signal.signal(signal.SIGALRM, lambda *_: sys.exit(0))
@@ -104,7 +145,7 @@ def main():
         conn.settimeout(None)
         with conn:
             try:
-                serve(conn)
+                serve(conn, behaviour)
             except OSError:
                 pass
         time.sleep(0.1)

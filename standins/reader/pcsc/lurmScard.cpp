@@ -1,7 +1,12 @@
 #include "lurmScard.h"
 
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PcscApi.h"
@@ -13,24 +18,46 @@ constexpr LONG kOk = SCARD_S_SUCCESS;
 constexpr DWORD kAtrRoom = 64;
 // Largest response of an extended-length APDU: 65536 data bytes and the status word.
 constexpr DWORD kResponseRoom = 65538;
+// Largest command: an extended-length APDU with 65535 data bytes (header 4, Lc 3, Le 2).
+constexpr int32_t kMaxCommandLength = 4 + 3 + 65535 + 2;
+// Time limit of a connect, unless the environment names another (milliseconds).
+constexpr int kDefaultConnectLimitMs = 5000;
+constexpr int kLongestConnectLimitMs = 600000;
+constexpr const char* kConnectLimitVariable = "LURMSCARD_CONNECT_TIMEOUT_MS";
+// Pauses before the next attempt to establish a context while the service is going away;
+// about 0.8 s in all.
+constexpr int kEstablishPausesMs[] = {20, 50, 100, 200, 400};
 
-// The one service session of the process: the context, and the card handle that
-// SCConnectReader keeps for SCSendCmd and SCDisConnectReader.
-struct TSession {
+using Clock = std::chrono::steady_clock;
+
+// A card session: the card handle and the context it was made on. Each connect makes a
+// context of its own, so that a connect that hangs in the service never blocks the
+// library's listing context (pcsc-lite runs one request at a time per context).
+struct TConnection {
   SCARDCONTEXT context = 0;
-  bool hasContext = false;
   SCARDHANDLE card = 0;
-  bool hasCard = false;
   DWORD protocol = 0;
-  std::string reader;  // the connected reader, to reconnect after a service restart
+  bool open = false;
 };
 
-TSession session;
+// What the library holds in the service: trivially destructible, so that the unload hook
+// may release it whatever the order in which the runtime ends the library's objects.
+struct THeld {
+  SCARDCONTEXT context = 0;  // the listing context
+  bool hasContext = false;
+  TConnection connection;  // the card SCConnectReader kept for SCSendCmd
+};
+
+THeld held;
+// The reader of the kept card; it stays when the card's handle is lost with the service,
+// so that SCSendCmd can connect it again. Cleared by a new connect and by a disconnect.
+std::string keptReader;
 std::string errorText;
 
-// Codes by which the service tells that the context or the handle no longer belongs to
-// a running service: it stopped, it restarted (old handles are unknown to the new one),
-// or the connection to it broke.
+// Codes by which the service tells that a context or handle no longer belongs to a running
+// service: it stopped, it restarted (old handles are unknown to the new one), or the
+// connection to it broke. pcsc-lite reports a connection that the dying service reset
+// under a request as 8010006A ("access denied"), which is no verdict on access.
 bool ServiceLost(LONG rv) {
   switch (ToCode(rv)) {
     case ToCode(SCARD_E_NO_SERVICE):
@@ -38,74 +65,250 @@ bool ServiceLost(LONG rv) {
     case ToCode(SCARD_E_INVALID_HANDLE):
     case ToCode(SCARD_E_READER_UNAVAILABLE):
     case ToCode(SCARD_F_COMM_ERROR):
+    case ToCode(SCARD_W_SECURITY_VIOLATION):
       return true;
     default:
       return false;
   }
 }
 
-void DropCard() {
-  if (session.hasCard) SCardDisconnect(session.card, SCARD_LEAVE_CARD);
-  session.hasCard = false;
-  session.card = 0;
-  session.protocol = 0;
+// A code for the caller once the service was met going away in this call: the reset
+// connection's 8010006A becomes "service stopped".
+LONG AfterLoss(LONG rv) { return rv == SCARD_W_SECURITY_VIOLATION ? SCARD_E_SERVICE_STOPPED : rv; }
+
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Establishes a context. A service that is going away answers with a reset connection
+// (8010006A) or a broken one; those are tried again after short pauses. After a loss
+// (serviceLost) a missing service is tried again as well, since it may be restarting.
+// What remains after the pauses is reported as the service's state: stopped when it was
+// lost in this call, missing when it was seen missing; a service that keeps answering
+// 8010006A with no sign of going away is believed.
+LONG Establish(SCARDCONTEXT& context, bool serviceLost) {
+  bool sawMissing = false;
+  LONG rv = kOk;
+  for (size_t attempt = 0;; ++attempt) {
+    rv = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
+    if (rv == kOk) return kOk;
+    if (rv == SCARD_E_NO_SERVICE) sawMissing = true;
+    const bool passing = rv == SCARD_W_SECURITY_VIOLATION || rv == SCARD_F_COMM_ERROR ||
+                         (serviceLost && rv == SCARD_E_NO_SERVICE);
+    if (!passing || attempt == std::size(kEstablishPausesMs)) break;
+    Pause(kEstablishPausesMs[attempt]);
+  }
+  context = 0;
+  if (rv == SCARD_W_SECURITY_VIOLATION || rv == SCARD_F_COMM_ERROR) {
+    if (serviceLost) return SCARD_E_SERVICE_STOPPED;
+    if (sawMissing) return SCARD_E_NO_SERVICE;
+  }
+  return rv;
 }
 
-void DropContext() {
-  DropCard();
-  if (session.hasContext) SCardReleaseContext(session.context);
-  session.hasContext = false;
-  session.context = 0;
+void CloseConnection(TConnection& connection) {
+  if (!connection.open) return;
+  SCardDisconnect(connection.card, SCARD_LEAVE_CARD);
+  SCardReleaseContext(connection.context);
+  connection = TConnection();
 }
 
-LONG EnsureContext() {
-  if (session.hasContext) return kOk;
+void DropListingContext() {
+  if (held.hasContext) SCardReleaseContext(held.context);
+  held.hasContext = false;
+  held.context = 0;
+}
+
+LONG EnsureListingContext(bool serviceLost) {
+  if (held.hasContext) return kOk;
   SCARDCONTEXT context = 0;
-  LONG rv = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);
+  LONG rv = Establish(context, serviceLost);
   if (rv != kOk) return rv;
-  session.context = context;
-  session.hasContext = true;
+  held.context = context;
+  held.hasContext = true;
   return kOk;
 }
 
-// Runs one service call; when it finds the service gone, establishes a new context once
-// and runs it once more.
+// Runs one call on the listing context; when it finds the service gone, establishes a new
+// context and runs it once more.
 template <class TCall>
-LONG WithService(TCall call) {
-  LONG rv = EnsureContext();
+LONG WithListingContext(TCall call) {
+  LONG rv = EnsureListingContext(false);
   if (rv != kOk) return rv;
-  rv = call();
+  rv = call(held.context);
   if (!ServiceLost(rv)) return rv;
-  // Card handles die with their context, so the kept reader name stays for a reconnect.
-  DropContext();
-  rv = EnsureContext();
+  DropListingContext();
+  rv = EnsureListingContext(true);
   if (rv != kOk) return rv;
-  return call();
+  return AfterLoss(call(held.context));
 }
 
-LONG ConnectKept(const std::string& reader) {
+// Ends the listing context with the call where the unload hook could not release it.
+struct TCallScope {
+  ~TCallScope() {
+    if (!kContextOutlivesCalls) DropListingContext();
+  }
+};
+
+// One connect, run on a worker thread so that the caller can stop waiting for it. The
+// worker owns the context it makes until the caller takes the connection; a worker the
+// caller gave up on releases whatever it got when the service finally answers.
+struct TConnectJob {
+  std::string reader;
+  bool serviceLost = false;  // the caller lost this reader's card with the service
+  std::mutex mutex;
+  std::condition_variable finished;
+  // Guarded by mutex:
+  bool done = false;
+  bool abandoned = false;
+  bool cardPresent = false;  // the service showed a card in the reader before the connect
+  LONG result = kOk;
+  TConnection connection;
+  std::string atr;
+};
+
+// One connect on a new context; established tells whether the context was made, so that a
+// service missing from the start is not asked twice.
+LONG ConnectOnce(TConnectJob& job, TConnection& connection, bool serviceLost, bool& established) {
+  SCARDCONTEXT context = 0;
+  LONG rv = Establish(context, serviceLost);
+  established = rv == kOk;
+  if (rv != kOk) return rv;
+  PcscReaderState state{};
+  state.szReader = job.reader.c_str();
+  state.dwCurrentState = SCARD_STATE_UNAWARE;
+  // Only tells what a connect that never ends was waiting for; the connect gives the code.
+  if (PcscGetStatusChange(context, 0, &state, 1) == kOk &&
+      (state.dwEventState & SCARD_STATE_PRESENT) != 0) {
+    std::lock_guard<std::mutex> lock(job.mutex);
+    job.cardPresent = true;
+  }
   SCARDHANDLE card = 0;
   DWORD protocol = 0;
-  LONG rv = PcscConnect(session.context, reader.c_str(), SCARD_SHARE_SHARED,
-                        SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
-  if (rv != kOk) return rv;
-  session.card = card;
-  session.hasCard = true;
-  session.protocol = protocol;
+  rv = PcscConnect(context, job.reader.c_str(), SCARD_SHARE_SHARED,
+                   SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
+  if (rv != kOk) {
+    SCardReleaseContext(context);
+    return rv;
+  }
+  connection.context = context;
+  connection.card = card;
+  connection.protocol = protocol;
+  connection.open = true;
   return kOk;
+}
+
+std::string ReadAtr(const TConnection& connection) {
+  BYTE atr[kAtrRoom] = {};
+  DWORD atrLength = kAtrRoom;
+  DWORD state = 0;
+  DWORD protocol = 0;
+  DWORD readerLength = 0;
+  // Only the ATR is asked for; the reader name is known already.
+  if (PcscStatus(connection.card, nullptr, &readerLength, &state, &protocol, atr, &atrLength) !=
+      kOk)
+    return std::string();
+  if (atrLength > kAtrRoom) atrLength = kAtrRoom;
+  return std::string(reinterpret_cast<const char*>(atr), atrLength);
+}
+
+void RunConnect(std::shared_ptr<TConnectJob> job) {
+  TConnection connection;
+  bool established = false;
+  LONG rv = ConnectOnce(*job, connection, job->serviceLost, established);
+  bool lost = job->serviceLost;
+  if (established && ServiceLost(rv)) {
+    // The service went away during the connect: once more on a new context.
+    lost = true;
+    rv = ConnectOnce(*job, connection, true, established);
+  }
+  if (lost) rv = AfterLoss(rv);
+  std::string atr = rv == kOk ? ReadAtr(connection) : std::string();
+  bool taken = false;
+  {
+    std::lock_guard<std::mutex> lock(job->mutex);
+    job->done = true;
+    job->result = rv;
+    if (!job->abandoned) {
+      job->connection = connection;
+      job->atr = atr;
+      taken = true;
+    }
+  }
+  job->finished.notify_all();
+  if (!taken) CloseConnection(connection);
+}
+
+// Connects given up on that may still be waiting in the service.
+std::vector<std::shared_ptr<TConnectJob>> abandonedJobs;
+
+int ConnectLimitMs() {
+  const std::string text = EnvironmentText(kConnectLimitVariable);
+  if (text.empty() || text.size() > 6) return kDefaultConnectLimitMs;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return kDefaultConnectLimitMs;
+    value = value * 10 + (c - '0');
+  }
+  return value >= 1 && value <= kLongestConnectLimitMs ? value : kDefaultConnectLimitMs;
+}
+
+// The code for a connect that did not end in time: the card did not answer when the
+// service showed one in the reader; otherwise the service itself did not answer.
+LONG TimedOut(bool cardPresent) {
+  return cardPresent ? SCARD_W_UNRESPONSIVE_CARD : SCARD_E_TIMEOUT;
+}
+
+// Connects the reader within the time limit. A connect that does not end in time is left
+// to its worker, and the library stays mapped so that the worker's code stays there.
+LONG BoundedConnect(const std::string& reader, bool serviceLost, TConnection& connection,
+                    std::string& atr) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ConnectLimitMs());
+  std::erase_if(abandonedJobs, [](const std::shared_ptr<TConnectJob>& job) {
+    std::lock_guard<std::mutex> lock(job->mutex);
+    return job->done;
+  });
+  // A connect still waiting on this reader holds it in the service; a second one would only
+  // queue behind it. Wait for the first within this call's limit instead.
+  for (const std::shared_ptr<TConnectJob>& job : abandonedJobs) {
+    if (job->reader != reader) continue;
+    std::unique_lock<std::mutex> lock(job->mutex);
+    if (!job->finished.wait_until(lock, deadline, [&] { return job->done; }))
+      return TimedOut(job->cardPresent);
+  }
+
+  auto job = std::make_shared<TConnectJob>();
+  job->reader = reader;
+  job->serviceLost = serviceLost;
+  std::thread worker(RunConnect, job);
+  std::unique_lock<std::mutex> lock(job->mutex);
+  if (!job->finished.wait_until(lock, deadline, [&] { return job->done; })) {
+    job->abandoned = true;
+    const bool cardPresent = job->cardPresent;
+    lock.unlock();
+    KeepLibraryLoaded();
+    worker.detach();
+    abandonedJobs.push_back(job);
+    return TimedOut(cardPresent);
+  }
+  lock.unlock();
+  // The worker is past its last use of the job; joining makes sure it has left this
+  // library's code before the caller may unload it.
+  worker.join();
+  connection = job->connection;
+  atr = job->atr;
+  return job->result;
 }
 
 // The reader multi-string as the service has it now; it may change between the size
 // query and the fetch, so a few rounds are allowed.
-LONG FetchReaderList(std::vector<char>& names) {
+LONG FetchReaderList(SCARDCONTEXT context, std::vector<char>& names) {
   LONG rv = kOk;
   for (int round = 0; round < 4; ++round) {
     DWORD length = 0;
-    rv = PcscListReaders(session.context, nullptr, nullptr, &length);
+    rv = PcscListReaders(context, nullptr, nullptr, &length);
     if (rv != kOk) return rv;
     names.assign(length + 1, '\0');  // one spare NUL ends even a malformed list
     DWORD fetched = length;
-    rv = PcscListReaders(session.context, nullptr, names.data(), &fetched);
+    rv = PcscListReaders(context, nullptr, names.data(), &fetched);
     if (rv == SCARD_E_INSUFFICIENT_BUFFER) continue;
     if (rv != kOk) return rv;
     names.resize(fetched < length ? fetched : length);
@@ -131,55 +334,81 @@ void PackNames(const std::vector<char>& names, char* buffer) {
   }
 }
 
-void WriteAtr(char* out) {
-  std::memset(out, 0, kConnectAreaSize);
-  BYTE atr[kAtrRoom] = {};
-  DWORD atrLength = kAtrRoom;
-  DWORD state = 0;
-  DWORD protocol = 0;
-  DWORD readerLength = 0;
-  // Only the ATR is asked for; the reader name is known already.
-  LONG rv = PcscStatus(session.card, nullptr, &readerLength, &state, &protocol, atr, &atrLength);
-  if (rv != kOk) return;
-  if (atrLength > kAtrRoom) atrLength = kAtrRoom;
-  out[0] = static_cast<char>(atrLength);
-  std::memcpy(out + 1, atr, atrLength);
+LONG Transmit(const uint8_t* command, int32_t commandLength, std::vector<BYTE>& received,
+              DWORD& receivedLength) {
+  const SCARD_IO_REQUEST* pci =
+      held.connection.protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
+  receivedLength = kResponseRoom;
+  return SCardTransmit(held.connection.card, pci, command, static_cast<DWORD>(commandLength),
+                       nullptr, received.data(), &receivedLength);
+}
+
+// Connects the kept reader again after its handle was lost.
+LONG Reconnect(bool serviceLost) {
+  std::string atr;
+  return BoundedConnect(keptReader, serviceLost, held.connection, atr);
+}
+
+// Nothing is thrown out of an export: a failure to get memory or a thread is a code.
+template <class TBody>
+int32_t Guarded(TBody body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return ToCode(SCARD_E_NO_MEMORY);
+  } catch (...) {
+    return ToCode(SCARD_F_INTERNAL_ERROR);
+  }
 }
 
 }  // namespace
+
+void ReleaseHeldService() {
+  CloseConnection(held.connection);
+  DropListingContext();
+}
 
 extern "C" {
 
 int32_t LURM_API SCListReaders(char* buffer) {
   if (!buffer) return ToCode(SCARD_E_INVALID_PARAMETER);
   std::memset(buffer, 0, kReaderListSize);
-  std::vector<char> names;
-  LONG rv = WithService([&] { return FetchReaderList(names); });
-  if (rv != kOk) return ToCode(rv);
-  PackNames(names, buffer);
-  return 0;
+  return Guarded([&] {
+    TCallScope scope;
+    std::vector<char> names;
+    LONG rv =
+        WithListingContext([&](SCARDCONTEXT context) { return FetchReaderList(context, names); });
+    if (rv != kOk) return ToCode(rv);
+    PackNames(names, buffer);
+    return 0;
+  });
 }
 
 int32_t LURM_API SCConnectReader(const char* readerName, char* out) {
   if (out) std::memset(out, 0, kConnectAreaSize);
   if (!readerName) return ToCode(SCARD_E_INVALID_PARAMETER);
-  DropCard();
-  session.reader.clear();
-  std::string reader(readerName);
-  LONG rv = WithService([&] { return ConnectKept(reader); });
-  if (rv != kOk) return ToCode(rv);
-  session.reader = reader;
-  if (out) WriteAtr(out);
-  return 0;
+  return Guarded([&] {
+    CloseConnection(held.connection);
+    keptReader.clear();
+    std::string reader(readerName);
+    std::string atr;
+    LONG rv = BoundedConnect(reader, false, held.connection, atr);
+    if (rv != kOk) return ToCode(rv);
+    keptReader = reader;
+    if (out && !atr.empty()) {
+      out[0] = static_cast<char>(atr.size());
+      std::memcpy(out + 1, atr.data(), atr.size());
+    }
+    return 0;
+  });
 }
 
 int32_t LURM_API SCDisConnectReader(void) {
-  session.reader.clear();
-  if (!session.hasCard) return 0;
-  LONG rv = SCardDisconnect(session.card, SCARD_LEAVE_CARD);
-  session.hasCard = false;
-  session.card = 0;
-  session.protocol = 0;
+  keptReader.clear();
+  if (!held.connection.open) return 0;
+  LONG rv = SCardDisconnect(held.connection.card, SCARD_LEAVE_CARD);
+  SCardReleaseContext(held.connection.context);
+  held.connection = TConnection();
   // A handle the service no longer knows is released all the same.
   return ServiceLost(rv) ? 0 : ToCode(rv);
 }
@@ -189,35 +418,51 @@ int32_t LURM_API SCSendCmd(const uint8_t* command, int32_t commandLength, uint8_
   if (responseLength) *responseLength = 0;
   if (!command || commandLength <= 0 || !response || responseSize < 0 || !responseLength)
     return ToCode(SCARD_E_INVALID_PARAMETER);
-  if (!session.hasCard) return ToCode(SCARD_E_INVALID_HANDLE);
-  std::vector<BYTE> received(kResponseRoom);
-  DWORD receivedLength = 0;
-  bool first = true;
-  LONG rv = WithService([&] {
-    // After a new context the kept handle is gone: connect the same reader again.
-    if (!first && !session.hasCard) {
-      LONG connected = ConnectKept(session.reader);
-      if (connected != kOk) return connected;
-    }
-    first = false;
-    const SCARD_IO_REQUEST* pci =
-        session.protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
-    receivedLength = kResponseRoom;
-    return SCardTransmit(session.card, pci, command, static_cast<DWORD>(commandLength), nullptr,
-                         received.data(), &receivedLength);
-  });
-  if (rv != kOk) return ToCode(rv);
-  if (receivedLength > static_cast<DWORD>(responseSize)) {
-    *responseLength = static_cast<int32_t>(receivedLength);
+  if (commandLength > kMaxCommandLength) {
+    *responseLength = kMaxCommandLength;
     return ToCode(SCARD_E_INSUFFICIENT_BUFFER);
   }
-  std::memcpy(response, received.data(), receivedLength);
-  *responseLength = static_cast<int32_t>(receivedLength);
-  return 0;
+  if (!held.connection.open && keptReader.empty()) return ToCode(SCARD_E_INVALID_HANDLE);
+  return Guarded([&] {
+    std::vector<BYTE> received(kResponseRoom);
+    DWORD receivedLength = 0;
+    bool reconnected = false;
+    LONG rv = kOk;
+    if (!held.connection.open) {
+      // The handle went with the service in an earlier call.
+      reconnected = true;
+      rv = Reconnect(true);
+    }
+    if (rv == kOk) rv = Transmit(command, commandLength, received, receivedLength);
+    if (ServiceLost(rv) && !reconnected) {
+      CloseConnection(held.connection);
+      rv = Reconnect(true);
+      if (rv == kOk) rv = Transmit(command, commandLength, received, receivedLength);
+    }
+    if (ServiceLost(rv)) {
+      // The kept reader stays for the next call; the dead handle goes.
+      CloseConnection(held.connection);
+      rv = AfterLoss(rv);
+    }
+    if (rv != kOk) return ToCode(rv);
+    // Every response ends with its status word; less is a card that stopped answering.
+    if (receivedLength < 2) return ToCode(SCARD_W_UNRESPONSIVE_CARD);
+    if (receivedLength > static_cast<DWORD>(responseSize)) {
+      *responseLength = static_cast<int32_t>(receivedLength);
+      return ToCode(SCARD_E_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(response, received.data(), receivedLength);
+    *responseLength = static_cast<int32_t>(receivedLength);
+    return 0;
+  });
 }
 
 const char* LURM_API SCGetErrorText(int32_t code) {
-  errorText = ServiceErrorText(code);
+  try {
+    errorText = ServiceErrorText(code);
+  } catch (...) {
+    errorText.clear();
+  }
   return errorText.c_str();
 }
 

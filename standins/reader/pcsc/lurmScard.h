@@ -16,17 +16,38 @@
 //   the card handle (an earlier one is released first). The 256-byte area receives the
 //   card's answer to reset: byte 0 = its length n (at most 33), bytes 1..n = the ATR,
 //   every other byte zero; all 256 bytes zero when the connect fails.
+//   The connect ends within a time limit, 5 s unless the environment variable
+//   LURMSCARD_CONNECT_TIMEOUT_MS gives another (whole milliseconds, 1 to 600000; any other
+//   value means 5 s; read at every connect). When the service showed a card in the reader
+//   and the card did not answer in time, the code is 0x80100066 (unresponsive card);
+//   when the service itself did not answer, 0x8010000A (timeout). The connect that did
+//   not end is left to finish in the service on a thread of its own, which releases what
+//   it gets; the library then stays loaded until the process ends. A later connect to the
+//   same reader first waits, within its own limit, for that one to end.
 // - SCDisConnectReader: releases the card handle, leaving the card powered. Safe with
-//   nothing connected and when called twice; returns 0 or the service's code.
+//   nothing connected, after a connect that failed or timed out, and when called twice;
+//   returns 0 or the service's code.
 // - SCSendCmd: one APDU to the connected card. The response (data and status word) goes
 //   to response, never more than responseSize bytes; *responseLength receives its length.
 //   A response longer than responseSize writes nothing, sets *responseLength to the size
-//   needed and returns 0x80100008. With no card connected it returns 0x80100003.
+//   needed and returns 0x80100008; so does a command longer than the longest APDU (65544
+//   bytes), with *responseLength set to that limit. A response shorter than a status word
+//   (the card dropped the line) writes nothing and returns 0x80100066. With no card
+//   connected it returns 0x80100003.
 // - SCGetErrorText: the service's description of a code, owned by the library and valid
 //   until the next call of SCGetErrorText. Never null.
 // A service that went away since the last call (stopped, restarted) is met once per call:
-// the library establishes a new service context (and reconnects the kept reader for
-// SCSendCmd) and tries the call again once. All calls come from one thread.
+// the library establishes a new service context and tries the call again once. SCSendCmd
+// connects the kept reader again, once per call, even when its handle was lost in an
+// earlier call, until SCDisConnectReader or a new connect forgets the reader. A service
+// that is going away resets the connections of its clients, which pcsc-lite reports as
+// 0x8010006A (access denied); the library tries a new context after short pauses (under
+// 1 s in all) and reports what it finds: 0x8010001D (no service) or 0x8010001E (service
+// stopped), never 0x8010006A for a service that went away.
+// Service objects: one listing context per loaded library, kept between calls and
+// released when the library unloads (an ELF destructor function); on Windows, where
+// DllMain may not call the service, the listing context lasts one call. Each connect has
+// a context of its own, released with its card. All calls come from one thread.
 #include <cstdint>
 
 #if defined(_WIN32) && !defined(_WIN64)
