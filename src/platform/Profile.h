@@ -77,11 +77,3 @@ std::string IniReadString(const std::string& fileName, std::string_view section,
 // Sets key in section of the file. Raises IniFormatError or IniWriteError.
 void IniWriteString(const std::string& fileName, std::string_view section, std::string_view key,
                     std::string_view value);
-
-// File access of the profile functions, one implementation per platform.
-enum class TFileReadResult { Read, Missing, Failed };
-// Reads the whole file into bytes; Missing when the file or its folder does not exist.
-TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, long& osError);
-// Replaces the file's content by bytes (creating it), through a temporary file beside
-// it. Raises IniWriteError; the file is then unchanged and no temporary file is left.
-void ReplaceProfileFile(const std::string& path, std::string_view bytes);
