@@ -168,9 +168,24 @@ struct TOldFile {
   SECURITY_DESCRIPTOR_CONTROL Control = 0;
 };
 
+// True when every access right of the file comes from its folder, so that a new
+// file made there gets the same ones. A protected or missing list, or one with rights
+// of the file's own (Wine gives every file those, from its Unix permissions), is not.
+bool RightsAllInherited(const TOldFile& old) {
+  if (old.Security.Descriptor == nullptr || old.Security.Dacl == nullptr ||
+      (old.Control & SE_DACL_PROTECTED) != 0)
+    return false;
+  for (DWORD i = 0; i < old.Security.Dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(old.Security.Dacl, i, &ace)) return false;
+    if ((static_cast<ACE_HEADER*>(ace)->AceFlags & INHERITED_ACE) == 0) return false;
+  }
+  return true;
+}
+
 // Writes bytes to a temporary file beside target and moves it over target, with the
-// old file's access rights, attributes and creation time. False (and nothing left
-// behind) when a step fails.
+// old file's attributes and creation time (its access rights are the folder's, as
+// the new file's are). False (and nothing left behind) when a step fails.
 bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_view bytes) {
   static std::atomic<unsigned> counter{0};
   const std::wstring folder = target.substr(0, target.find_last_of(L'\\') + 1);
@@ -179,7 +194,7 @@ bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_v
   for (int attempt = 0; attempt < 100 && !file.Valid(); ++attempt) {
     temp = folder + L"~ini" + std::to_wstring(GetCurrentProcessId()) + L"-" +
            std::to_wstring(counter++) + L".tmp";
-    file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
+    file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid() && GetLastError() != ERROR_FILE_EXISTS) return false;
   }
@@ -190,16 +205,8 @@ bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_v
     return false;
   };
   if (WriteAt(file.Get(), bytes, 0) != 0) return fail();
-  if (old != nullptr) {
-    const SECURITY_INFORMATION which =
-        DACL_SECURITY_INFORMATION |
-        ((old->Control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    if (SetSecurityInfo(file.Get(), SE_FILE_OBJECT, which, nullptr, nullptr, old->Security.Dacl,
-                        nullptr) != ERROR_SUCCESS)
-      return fail();
-    if (!SetFileTime(file.Get(), &old->Info.ftCreationTime, nullptr, nullptr)) return fail();
-  }
+  if (old != nullptr && !SetFileTime(file.Get(), &old->Info.ftCreationTime, nullptr, nullptr))
+    return fail();
   if (!FlushFileBuffers(file.Get())) return fail();
   file.Close();
   if (old != nullptr) {
@@ -320,13 +327,13 @@ void UpdateProfileFile(const std::string& path,
     }
   }
   const std::string bytes = edit(exists ? &oldBytes : nullptr);
-  // Only a file whose access rights are known and that has no other hard link, no
-  // encryption or compression stays the same file when replaced as a whole.
+  // Only a file whose access rights all come from its folder and that has no other
+  // hard link, no encryption or compression stays the same file when replaced as a
+  // whole.
   constexpr DWORD kInPlaceOnly = FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_COMPRESSED |
                                  FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_SPARSE_FILE;
-  const bool replaceable =
-      !exists || (old.Security.Descriptor != nullptr && old.Info.nNumberOfLinks == 1 &&
-                  (old.Info.dwFileAttributes & kInPlaceOnly) == 0);
+  const bool replaceable = !exists || (RightsAllInherited(old) && old.Info.nNumberOfLinks == 1 &&
+                                       (old.Info.dwFileAttributes & kInPlaceOnly) == 0);
   if (replaceable && ReplaceWhole(target, exists ? &old : nullptr, bytes)) return;
   WriteInPlace(path, target, exists ? &oldBytes : nullptr, bytes);
 }

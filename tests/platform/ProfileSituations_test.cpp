@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -145,7 +146,7 @@ class TUnixShell {
   static std::string UnixPath(const std::string& path) {
 #if defined(_WIN32)
     using Fn = char*(CDECL*)(const wchar_t*);
-    const auto toUnix = reinterpret_cast<Fn>(UnixPathFunction());
+    const auto toUnix = reinterpret_cast<Fn>(reinterpret_cast<void*>(UnixPathFunction()));
     char* unixPath = toUnix(Wide(path).c_str());
     if (unixPath == nullptr) return {};
     std::string result = unixPath;
@@ -205,6 +206,7 @@ class TWorld {
     if (!FUndo.empty()) Shell.Run(FUndo);
     std::error_code ignored;
     fs::permissions(FTemp.PathOf("app"), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::permissions(File, fs::perms::owner_write, fs::perm_options::add, ignored);
   }
   // Runs script now and undo when the world goes (the undo scripts in reverse order).
   bool RunWithUndo(const std::string& script, const std::string& undo) {
@@ -243,6 +245,8 @@ class TWorld {
  public:
   std::string Folder;  // the sub-application folder
   std::string File;    // the file written
+  // The file's bytes before the write, when the situation keeps them from being read.
+  std::optional<std::string> Before;
   // Names listed afterwards; by default the folder's own.
   std::vector<std::string> Watched;
 
@@ -276,6 +280,7 @@ std::string HoldOpen(TWorld& w, DWORD share) {
                          OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return "cannot open the file";
   w.Hold(h);
+  w.Before = kOldBytes;
   return {};
 }
 #endif
@@ -360,8 +365,10 @@ const Situation kSituations[] = {
        const std::string target = w.Folder + w.kSep + "real.ini";
        WriteBytes(target, kOldBytes);
        std::error_code error;
+       // Removed through the shell too: Wine's file functions do not remove a
+       // link whose target is gone.
        if (TUnixShell::Available())
-         w.Shell.Run("ln -s real.ini " + Quoted(w.File));
+         w.RunWithUndo("ln -s real.ini " + Quoted(w.File), "rm -f " + Quoted(w.File));
        else
          fs::create_symlink("real.ini", w.File, error);
        if (Get(w.File) != kOldBytes) return std::string("cannot make a symbolic link here");
@@ -491,7 +498,7 @@ TEST_P(ProfileSituation, WritesOrLeavesTheOldBytes) {
   std::vector<std::set<std::string>> namesBefore;
   for (const std::string& folder : w.Watched) namesBefore.push_back(Names(folder));
   const bool existed = IsFile(w.File);
-  const std::string before = existed ? Get(w.File) : "";
+  const std::string before = w.Before ? *w.Before : existed ? Get(w.File) : "";
   long osError = 0;
   bool written = false;
   try {
