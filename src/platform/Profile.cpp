@@ -79,12 +79,11 @@ enum class TLineKind { Blank, Section, Key, Other };
 // One line of a profile file; offsets into the file's units.
 struct TIniLine {
   size_t Begin = 0;
-  size_t End = 0;   // end of the content: the first NUL or the line end
-  size_t Eol = 0;   // start of the line end; Next when the line has none
+  size_t End = 0;   // start of the line end; Next when the line has none
   size_t Next = 0;  // start of the next line
   TLineKind Kind = TLineKind::Other;
-  size_t NameBegin = 0, NameEnd = 0;    // section or key name
-  size_t ValueBegin = 0, ValueEnd = 0;  // key value, blanks dropped
+  size_t NameBegin = 0, NameEnd = 0;    // section or key name, up to a NUL
+  size_t ValueBegin = 0, ValueEnd = 0;  // key value, blanks dropped, up to a NUL
 };
 
 template <class C>
@@ -92,6 +91,14 @@ struct TIniFile {
   std::vector<TIniLine> Lines;
   TText<C> LineEnd{C('\r'), C('\n')};  // the file's first, for new lines
 };
+
+// A name or value ends at a NUL, as the system's reader takes it; the line's
+// structure ("[", "]", "=", blanks at its ends) is found on the whole line.
+template <class C>
+size_t UpToNul(TView<C> text, size_t begin, size_t end) {
+  const size_t nul = text.substr(begin, end - begin).find(C(0));
+  return nul == TView<C>::npos ? end : begin + nul;
+}
 
 template <class C>
 TIniFile<C> Parse(TView<C> text, size_t start) {
@@ -109,13 +116,9 @@ TIniFile<C> Parse(TView<C> text, size_t start) {
       if (!lineEndSeen) file.LineEnd = TText<C>(text.substr(end, next - end));
       lineEndSeen = true;
     }
-    line.Eol = end;
+    line.End = end;
     line.Next = next;
     pos = next;
-    // The content stops at a NUL; what follows it up to the line end is not read.
-    size_t nul = line.Begin;
-    while (nul < end && text[nul] != C(0)) ++nul;
-    line.End = nul;
 
     size_t first = line.Begin, last = line.End;
     while (first < last && IsBlank(text[first])) ++first;
@@ -138,17 +141,17 @@ TIniFile<C> Parse(TView<C> text, size_t start) {
         line.Kind = TLineKind::Section;
         const TView<C> name = Trim(text.substr(first + 1, closing - first - 1));
         line.NameBegin = static_cast<size_t>(name.data() - text.data());
-        line.NameEnd = line.NameBegin + name.size();
+        line.NameEnd = UpToNul(text, line.NameBegin, line.NameBegin + name.size());
       } else if (size_t eq = text.substr(first, last - first).find(C('=')); eq != TView<C>::npos) {
         eq += first;
         line.Kind = TLineKind::Key;
         const TView<C> name = Trim(text.substr(first, eq - first));
         line.NameBegin = static_cast<size_t>(name.data() - text.data());
-        line.NameEnd = line.NameBegin + name.size();
+        line.NameEnd = UpToNul(text, line.NameBegin, line.NameBegin + name.size());
         size_t v = eq + 1;
         while (v < last && IsBlank(text[v])) ++v;
         line.ValueBegin = v;
-        line.ValueEnd = last;
+        line.ValueEnd = UpToNul(text, v, last);
       }
     }
     file.Lines.push_back(line);
@@ -242,7 +245,7 @@ TText<C> WithValue(TView<C> text, size_t start, TView<C> section, TView<C> key, 
     while (lastLine > header && file.Lines[lastLine].Kind == TLineKind::Blank) --lastLine;
     const TIniLine& l = file.Lines[lastLine];
     out.append(text.substr(0, l.Next));
-    if (l.Next == l.Eol) out.append(file.LineEnd);  // the last line had no line end
+    if (l.Next == l.End) out.append(file.LineEnd);  // the last line had no line end
     out.append(key).append(1, C('=')).append(written).append(file.LineEnd);
     out.append(text.substr(l.Next));
     return out;
@@ -250,7 +253,7 @@ TText<C> WithValue(TView<C> text, size_t start, TView<C> section, TView<C> key, 
   out.assign(text);
   if (!file.Lines.empty()) {
     const TIniLine& l = file.Lines.back();
-    if (l.Next == l.Eol) out.append(file.LineEnd);
+    if (l.Next == l.End) out.append(file.LineEnd);
     if (l.Kind != TLineKind::Blank) out.append(file.LineEnd);
   }
   out.append(1, C('[')).append(section).append(1, C(']')).append(file.LineEnd);
