@@ -123,6 +123,35 @@ std::set<std::string> Names(const std::string& folder) {
   return names;
 }
 
+// Removes a folder and everything in it, at any path length.
+void RemoveTree(const std::string& folder) {
+  for (const std::string& name : Names(folder)) {
+#if defined(_WIN32)
+    const std::string native = folder + "\\" + name;
+    const DWORD attributes = GetFileAttributesW(Long(native).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      RemoveTree(native);
+    } else {
+      SetFileAttributesW(Long(native).c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(Long(native).c_str());
+    }
+#else
+    const std::string path = folder + "/" + name;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      RemoveTree(path);
+    } else {
+      unlink(path.c_str());
+    }
+#endif
+  }
+#if defined(_WIN32)
+  RemoveDirectoryW(Long(folder).c_str());
+#else
+  rmdir(folder.c_str());
+#endif
+}
+
 bool MakeFolder(const std::string& path) {
 #if defined(_WIN32)
   return CreateDirectoryW(Long(path).c_str(), nullptr) != 0;
@@ -207,6 +236,8 @@ class TWorld {
     std::error_code ignored;
     fs::permissions(FTemp.PathOf("app"), fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::permissions(File, fs::perms::owner_write, fs::perm_options::add, ignored);
+    // The folder of the long paths is beyond what the temporary folder's own removal reaches.
+    RemoveTree(FTemp.PathOf("app"));
   }
   // Runs script now and undo when the world goes (the undo scripts in reverse order).
   bool RunWithUndo(const std::string& script, const std::string& undo) {

@@ -470,6 +470,9 @@ TEST(ProfileWrite, FailuresAreReportedAndLeaveNoTrace) {
     if (fs::is_regular_file(file)) {
       EXPECT_EQ(ReadBytes(file), before);
     }
+    // Writable again, so that the folder can go (Wine cannot remove a read-only file).
+    std::error_code ignored;
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add, ignored);
     // No temporary file left behind.
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder.Path()))
