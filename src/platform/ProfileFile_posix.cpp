@@ -1,11 +1,16 @@
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "platform/Profile.h"
+#include "platform/ProfileFile.h"
 
 IniWriteError::IniWriteError(const std::string& path, const std::string& operation, long osError)
     : Exception("cannot write profile file \"" + path + "\": " + operation + " failed: " +
@@ -13,75 +18,278 @@ IniWriteError::IniWriteError(const std::string& path, const std::string& operati
       FOperation(operation),
       FOsError(osError) {}
 
-TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, long& osError) {
-  bytes.clear();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    osError = errno;
-    return (osError == ENOENT || osError == ENOTDIR) ? TFileReadResult::Missing
-                                                     : TFileReadResult::Failed;
+namespace {
+
+// One owned file descriptor; -1 is the empty value.
+class TFd {
+ public:
+  explicit TFd(int fd) : FFd(fd) {}
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  ~TFd() { Close(); }
+  int Get() const { return FFd; }
+  int Close() {
+    const int result = FFd >= 0 ? close(FFd) : 0;
+    FFd = -1;
+    return result;
   }
-  char chunk[16384];
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      osError = errno;
-      close(fd);
-      return TFileReadResult::Failed;
-    }
-    if (n == 0) break;
-    bytes.append(chunk, static_cast<size_t>(n));
-  }
-  close(fd);
-  return TFileReadResult::Read;
+
+ private:
+  int FFd;
+};
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-void ReplaceProfileFile(const std::string& path, std::string_view bytes) {
-  // A file without write permission stands for the Windows read-only attribute:
-  // renaming over it would succeed, so it is refused here.
-  struct stat old {};
-  const bool exists = stat(path.c_str(), &old) == 0;
-  if (exists && (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-    throw IniWriteError(path, "write permission", EACCES);
+// The file that path names: symbolic links are followed, the last of them possibly
+// naming a file that does not exist yet (writing creates it there).
+std::string FollowLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st {};
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    if (hops == 40) throw IniWriteError(path, "readlink", ELOOP);
+    std::vector<char> target(static_cast<size_t>(st.st_size) + 1);
+    ssize_t n = 0;
+    while ((n = readlink(current.c_str(), target.data(), target.size())) >=
+           static_cast<ssize_t>(target.size()))
+      target.resize(target.size() * 2);
+    if (n < 0) throw IniWriteError(path, "readlink", errno);
+    std::string link(target.data(), static_cast<size_t>(n));
+    current = (!link.empty() && link[0] == '/') ? link : FolderOf(current) + link;
+  }
+}
 
-  const size_t slash = path.find_last_of('/');
-  std::string temp =
-      (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + ".ini-XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) throw IniWriteError(path, "mkstemp", errno);
-
-  auto fail = [&](const char* operation) {
-    const long error = errno;
-    close(fd);
-    unlink(temp.c_str());
-    throw IniWriteError(path, operation, error);
-  };
+// 0, or the errno of the failed write.
+int WriteAt(int fd, std::string_view bytes, size_t offset) {
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n =
+        pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      fail("write");
+      return errno;
     }
     done += static_cast<size_t>(n);
   }
-  mode_t mode = old.st_mode & 07777;
-  if (!exists) {
+  return 0;
+}
+
+// 0, or the errno of the failed read.
+int ReadAll(int fd, std::string& bytes) {
+  bytes.clear();
+  std::vector<char> chunk(1 << 16);
+  for (;;) {
+    const ssize_t n = read(fd, chunk.data(), chunk.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return 0;
+    bytes.append(chunk.data(), static_cast<size_t>(n));
+  }
+}
+
+// Copies every extended attribute (access control lists among them); false when one
+// cannot be copied.
+bool CopyExtendedAttributes(int from, int to) {
+  ssize_t size = flistxattr(from, nullptr, 0);
+  if (size < 0) return errno == ENOTSUP;
+  std::vector<char> names(static_cast<size_t>(size));
+  size = flistxattr(from, names.data(), names.size());
+  if (size < 0) return false;
+  for (size_t i = 0; i < static_cast<size_t>(size); i += std::strlen(names.data() + i) + 1) {
+    const char* name = names.data() + i;
+    const ssize_t length = fgetxattr(from, name, nullptr, 0);
+    if (length < 0) return false;
+    std::vector<char> value(static_cast<size_t>(length));
+    if (fgetxattr(from, name, value.data(), value.size()) != length) return false;
+    if (fsetxattr(to, name, value.data(), value.size(), 0) != 0) return false;
+  }
+  return true;
+}
+
+// Writes bytes to a temporary file beside target and renames it over target, with
+// the old file's owner, permissions and extended attributes. False (and nothing
+// left behind) when a step fails.
+bool ReplaceWhole(const std::string& target, int oldFd, const struct stat* old,
+                  std::string_view bytes) {
+  std::string temp = FolderOf(target) + ".ini-XXXXXX";
+  TFd fd(mkstemp(temp.data()));
+  if (fd.Get() < 0) return false;
+  auto fail = [&] {
+    fd.Close();
+    unlink(temp.c_str());
+    return false;
+  };
+  if (WriteAt(fd.Get(), bytes, 0) != 0) return fail();
+  mode_t mode = 0;
+  if (old != nullptr) {
+    mode = old->st_mode & 07777;
+    struct stat now {};
+    if (fstat(fd.Get(), &now) != 0) return fail();
+    if ((now.st_uid != old->st_uid || now.st_gid != old->st_gid) &&
+        fchown(fd.Get(), old->st_uid, old->st_gid) != 0)
+      return fail();
+    if (!CopyExtendedAttributes(oldFd, fd.Get())) return fail();
+  } else {
     const mode_t mask = umask(0);
     umask(mask);
     mode = 0666 & ~mask;
   }
-  if (fchmod(fd, mode) != 0) fail("fchmod");
-  if (fsync(fd) != 0) fail("fsync");
-  if (close(fd) != 0) {
-    const long error = errno;
+  if (fchmod(fd.Get(), mode) != 0) return fail();
+  if (fsync(fd.Get()) != 0) return fail();
+  if (fd.Close() != 0 || rename(temp.c_str(), target.c_str()) != 0) {
     unlink(temp.c_str());
-    throw IniWriteError(path, "close", error);
+    return false;
   }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    const long error = errno;
-    unlink(temp.c_str());
-    throw IniWriteError(path, "rename", error);
+  return true;
+}
+
+// Writes bytes into the file itself, as the system's profile writer does. The part
+// beyond the old end goes first, so a lack of space is found while the old bytes
+// are still whole; then only the bytes that differ are overwritten.
+void WriteInPlace(const std::string& path, const std::string& target, const std::string* oldBytes,
+                  std::string_view bytes) {
+  const bool create = oldBytes == nullptr;
+  TFd fd(open(target.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0), 0666));
+  if (fd.Get() < 0) throw IniWriteError(path, "open", errno);
+  const std::string_view old = create ? std::string_view() : std::string_view(*oldBytes);
+  const size_t overlap = std::min(old.size(), bytes.size());
+  const size_t same = static_cast<size_t>(
+      std::mismatch(old.begin(), old.begin() + static_cast<ptrdiff_t>(overlap), bytes.begin())
+          .first -
+      old.begin());
+  // Puts the old bytes back after a failure (a created file goes again) and reports it.
+  auto fail = [&](const char* operation, int error) {
+    if (create) {
+      fd.Close();
+      unlink(target.c_str());
+    } else {
+      WriteAt(fd.Get(), old.substr(same), same);
+      if (ftruncate(fd.Get(), static_cast<off_t>(old.size())) == 0) fsync(fd.Get());
+    }
+    throw IniWriteError(path, operation, error);
+  };
+  if (bytes.size() > old.size()) {
+    if (const int error = WriteAt(fd.Get(), bytes.substr(old.size()), old.size()))
+      fail("write", error);
   }
+  if (same < overlap) {
+    if (const int error = WriteAt(fd.Get(), bytes.substr(same, overlap - same), same))
+      fail("write", error);
+  }
+  if (bytes.size() < old.size() && ftruncate(fd.Get(), static_cast<off_t>(bytes.size())) != 0)
+    fail("ftruncate", errno);
+  if (fsync(fd.Get()) != 0) fail("fsync", errno);
+}
+
+}  // namespace
+
+TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, long& osError) {
+  bytes.clear();
+  TFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0) {
+    osError = errno;
+    return (osError == ENOENT || osError == ENOTDIR) ? TFileReadResult::Missing
+                                                     : TFileReadResult::Failed;
+  }
+  if (const int error = ReadAll(fd.Get(), bytes)) {
+    osError = error;
+    bytes.clear();
+    return TFileReadResult::Failed;
+  }
+  return TFileReadResult::Read;
+}
+
+void UpdateProfileFile(const std::string& path,
+                       const std::function<std::string(const std::string* oldBytes)>& edit) {
+  const std::string target = FollowLinks(path);
+  TFd oldFd(open(target.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat old {};
+  std::string oldBytes;
+  const bool exists = oldFd.Get() >= 0;
+  if (!exists && errno != ENOENT) throw IniWriteError(path, "open", errno);
+  if (exists) {
+    if (fstat(oldFd.Get(), &old) != 0) throw IniWriteError(path, "fstat", errno);
+    if (S_ISDIR(old.st_mode)) throw IniWriteError(path, "open", EISDIR);
+    // A file without write permission stands for the Windows read-only attribute;
+    // it is refused even where the process could write it (as root).
+    if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+      throw IniWriteError(path, "write permission", EACCES);
+    if (const int error = ReadAll(oldFd.Get(), oldBytes)) throw IniWriteError(path, "read", error);
+  }
+  const std::string bytes = edit(exists ? &oldBytes : nullptr);
+  // A file with other hard links stays the same file only when written in place.
+  const bool replaceable = !exists || (S_ISREG(old.st_mode) && old.st_nlink == 1);
+  if (replaceable && ReplaceWhole(target, oldFd.Get(), exists ? &old : nullptr, bytes)) return;
+  WriteInPlace(path, target, exists ? &oldBytes : nullptr, bytes);
+}
+
+namespace {
+
+// One iconv conversion; closed with the object.
+class TConverter {
+ public:
+  TConverter(const char* to, const char* from) : FHandle(iconv_open(to, from)) {}
+  TConverter(const TConverter&) = delete;
+  TConverter& operator=(const TConverter&) = delete;
+  ~TConverter() {
+    if (Valid()) iconv_close(FHandle);
+  }
+  bool Valid() const { return FHandle != reinterpret_cast<iconv_t>(-1); }
+  iconv_t Get() const { return FHandle; }
+
+ private:
+  iconv_t FHandle;
+};
+
+}  // namespace
+
+std::optional<std::u16string> AnsiToUtf16(std::string_view text) {
+  TConverter converter("UTF-16LE", "CP936");
+  if (!converter.Valid()) return std::nullopt;
+  // Every character of the code page is one UTF-16 unit.
+  std::string out(text.size() * 2, '\0');
+  std::string in(text);
+  char* inPtr = in.data();
+  size_t inLeft = in.size();
+  char* outPtr = out.data();
+  size_t outLeft = out.size();
+  if (iconv(converter.Get(), &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1))
+    return std::nullopt;
+  out.resize(out.size() - outLeft);
+  std::u16string units(out.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(static_cast<uint8_t>(out[2 * i]) |
+                                     static_cast<uint8_t>(out[2 * i + 1]) << 8);
+  return units;
+}
+
+std::string Utf16ToAnsi(std::u16string_view text) {
+  TConverter converter("CP936", "UTF-16LE");
+  std::string in(text.size() * 2, '\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    in[2 * i] = static_cast<char>(text[i] & 0xFF);
+    in[2 * i + 1] = static_cast<char>(text[i] >> 8);
+  }
+  std::string out(text.size() * 2, '\0');
+  char* inPtr = in.data();
+  size_t inLeft = in.size();
+  char* outPtr = out.data();
+  size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (converter.Valid() &&
+        iconv(converter.Get(), &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1))
+      break;
+    // A unit without a character of the code page: "?" in its place, one per unit.
+    *outPtr++ = '?';
+    --outLeft;
+    inPtr += 2;
+    inLeft -= 2;
+  }
+  out.resize(out.size() - outLeft);
+  return out;
 }

@@ -1,8 +1,13 @@
 #include <windows.h>
+// after windows.h
+#include <aclapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 
 #include "platform/Profile.h"
+#include "platform/ProfileFile.h"
 
 namespace {
 
@@ -27,73 +32,326 @@ IniWriteError::IniWriteError(const std::string& path, const std::string& operati
       FOperation(operation),
       FOsError(osError) {}
 
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// One owned file handle; INVALID_HANDLE_VALUE is the empty value.
+class THandle {
+ public:
+  explicit THandle(HANDLE handle) : FHandle(handle) {}
+  THandle(const THandle&) = delete;
+  THandle& operator=(const THandle&) = delete;
+  ~THandle() { Close(); }
+  HANDLE Get() const { return FHandle; }
+  bool Valid() const { return FHandle != INVALID_HANDLE_VALUE; }
+  void Close() { Reset(INVALID_HANDLE_VALUE); }
+  void Reset(HANDLE handle) {
+    if (Valid()) CloseHandle(FHandle);
+    FHandle = handle;
+  }
+
+ private:
+  HANDLE FHandle;
+};
+
+// A security descriptor the system allocated; freed with the object.
+class TLocalSecurity {
+ public:
+  TLocalSecurity() = default;
+  TLocalSecurity(const TLocalSecurity&) = delete;
+  TLocalSecurity& operator=(const TLocalSecurity&) = delete;
+  ~TLocalSecurity() {
+    if (Descriptor != nullptr) LocalFree(Descriptor);
+  }
+  PSECURITY_DESCRIPTOR Descriptor = nullptr;
+  PACL Dacl = nullptr;  // inside Descriptor
+};
+
+std::optional<std::wstring> ToWide(std::string_view text) {
+  if (text.empty()) return std::wstring();
+  if (text.size() > INT_MAX) return std::nullopt;
+  const int size = static_cast<int>(text.size());
+  const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (n == 0) return std::nullopt;
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), n) != n)
+    return std::nullopt;
+  return wide;
+}
+
+// The path as the wide file functions take it at any length: full, with the "\\?\"
+// prefix. Nothing (GetLastError set) when it has no wide form.
+std::optional<std::wstring> LongPath(const std::string& path) {
+  const std::optional<std::wstring> wide = ToWide(path);
+  if (!wide) return std::nullopt;
+  if (wide->empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return std::nullopt;
+  }
+  std::wstring full;
+  DWORD size = GetFullPathNameW(wide->c_str(), 0, nullptr, nullptr);
+  for (;;) {
+    if (size == 0) return std::nullopt;
+    full.assign(size, L'\0');
+    const DWORD got = GetFullPathNameW(wide->c_str(), size, full.data(), nullptr);
+    if (got == 0) return std::nullopt;
+    if (got < size) {
+      full.resize(got);
+      break;
+    }
+    size = got;
+  }
+  if (full.rfind(L"\\\\?\\", 0) == 0) return full;
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+// The path of the file an open handle stands for, links resolved; empty when unknown.
+std::wstring FinalPath(HANDLE file) {
+  DWORD size = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
+  while (size != 0) {
+    std::wstring path(size, L'\0');
+    const DWORD got = GetFinalPathNameByHandleW(file, path.data(), size, FILE_NAME_NORMALIZED);
+    if (got == 0) break;
+    if (got < size) {
+      path.resize(got);
+      return path;
+    }
+    size = got;
+  }
+  return {};
+}
+
+// 0, or the error of the failed call.
+DWORD ReadAll(HANDLE file, std::string& bytes) {
+  bytes.clear();
+  std::string chunk(1 << 16, '\0');
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &n, nullptr))
+      return GetLastError();
+    if (n == 0) return 0;
+    bytes.append(chunk.data(), n);
+  }
+}
+
+// 0, or the error of the failed write.
+DWORD WriteAt(HANDLE file, std::string_view bytes, size_t offset) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    OVERLAPPED at{};
+    const uint64_t position = offset + done;
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+    DWORD n = 0;
+    if (!WriteFile(file, bytes.data() + done, want, &n, &at)) return GetLastError();
+    done += n;
+  }
+  return 0;
+}
+
+// 0, or the error of the failed call.
+DWORD CutAt(HANDLE file, size_t size) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(size);
+  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) || !SetEndOfFile(file))
+    return GetLastError();
+  return 0;
+}
+
+// What belongs to an existing file rather than to its bytes.
+struct TOldFile {
+  BY_HANDLE_FILE_INFORMATION Info{};
+  TLocalSecurity Security;  // its access rights; no descriptor when they could not be read
+  SECURITY_DESCRIPTOR_CONTROL Control = 0;
+};
+
+// True when every access right of the file comes from its folder, so that a new
+// file made there gets the same ones. A protected or missing list, or one with rights
+// of the file's own (Wine gives every file those, from its Unix permissions), is not.
+bool RightsAllInherited(const TOldFile& old) {
+  if (old.Security.Descriptor == nullptr || old.Security.Dacl == nullptr ||
+      (old.Control & SE_DACL_PROTECTED) != 0)
+    return false;
+  for (DWORD i = 0; i < old.Security.Dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(old.Security.Dacl, i, &ace)) return false;
+    if ((static_cast<ACE_HEADER*>(ace)->AceFlags & INHERITED_ACE) == 0) return false;
+  }
+  return true;
+}
+
+// Writes bytes to a temporary file beside target and moves it over target, with the
+// old file's attributes and creation time (its access rights are the folder's, as
+// the new file's are). False (and nothing left behind) when a step fails.
+bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_view bytes) {
+  static std::atomic<unsigned> counter{0};
+  const std::wstring folder = target.substr(0, target.find_last_of(L'\\') + 1);
+  std::wstring temp;
+  THandle file(INVALID_HANDLE_VALUE);
+  for (int attempt = 0; attempt < 100 && !file.Valid(); ++attempt) {
+    temp = folder + L"~ini" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(counter++) + L".tmp";
+    file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid() && GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  if (!file.Valid()) return false;
+  auto fail = [&] {
+    file.Close();
+    DeleteFileW(temp.c_str());
+    return false;
+  };
+  if (WriteAt(file.Get(), bytes, 0) != 0) return fail();
+  if (old != nullptr && !SetFileTime(file.Get(), &old->Info.ftCreationTime, nullptr, nullptr))
+    return fail();
+  if (!FlushFileBuffers(file.Get())) return fail();
+  file.Close();
+  if (old != nullptr) {
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = old->Info.dwFileAttributes & kKept;
+    if (!SetFileAttributesW(temp.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL)) {
+      DeleteFileW(temp.c_str());
+      return false;
+    }
+  }
+  if (!MoveFileExW(temp.c_str(), target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Writes bytes into the file itself, as the system's profile writer does. The part
+// beyond the old end goes first, so a lack of space is found while the old bytes
+// are still whole; then only the bytes that differ are overwritten.
+void WriteInPlace(const std::string& path, const std::wstring& target, const std::string* oldBytes,
+                  std::string_view bytes) {
+  const bool create = oldBytes == nullptr;
+  THandle file(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                           create ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) throw IniWriteError(path, "CreateFileW", static_cast<long>(GetLastError()));
+  const std::string_view old = create ? std::string_view() : std::string_view(*oldBytes);
+  const size_t overlap = std::min(old.size(), bytes.size());
+  const size_t same = static_cast<size_t>(
+      std::mismatch(old.begin(), old.begin() + static_cast<ptrdiff_t>(overlap), bytes.begin())
+          .first -
+      old.begin());
+  // Puts the old bytes back after a failure (a created file goes again) and reports it.
+  auto fail = [&](const char* operation, DWORD error) {
+    if (create) {
+      file.Close();
+      DeleteFileW(target.c_str());
+    } else {
+      WriteAt(file.Get(), old.substr(same), same);
+      if (CutAt(file.Get(), old.size()) == 0) FlushFileBuffers(file.Get());
+    }
+    throw IniWriteError(path, operation, static_cast<long>(error));
+  };
+  if (bytes.size() > old.size()) {
+    if (const DWORD error = WriteAt(file.Get(), bytes.substr(old.size()), old.size()))
+      fail("WriteFile", error);
+  }
+  if (same < overlap) {
+    if (const DWORD error = WriteAt(file.Get(), bytes.substr(same, overlap - same), same))
+      fail("WriteFile", error);
+  }
+  if (bytes.size() < old.size()) {
+    if (const DWORD error = CutAt(file.Get(), bytes.size())) fail("SetEndOfFile", error);
+  }
+  if (!FlushFileBuffers(file.Get())) fail("FlushFileBuffers", GetLastError());
+}
+
+}  // namespace
+
 TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, long& osError) {
   bytes.clear();
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const std::optional<std::wstring> wide = LongPath(path);
+  if (!wide) {
+    osError = static_cast<long>(GetLastError());
+    return TFileReadResult::Failed;
+  }
+  THandle file(CreateFileW(wide->c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
     osError = static_cast<long>(GetLastError());
     return (osError == ERROR_FILE_NOT_FOUND || osError == ERROR_PATH_NOT_FOUND)
                ? TFileReadResult::Missing
                : TFileReadResult::Failed;
   }
-  char chunk[16384];
-  for (;;) {
-    DWORD n = 0;
-    if (!ReadFile(file, chunk, sizeof chunk, &n, nullptr)) {
-      osError = static_cast<long>(GetLastError());
-      CloseHandle(file);
-      return TFileReadResult::Failed;
-    }
-    if (n == 0) break;
-    bytes.append(chunk, n);
+  if (const DWORD error = ReadAll(file.Get(), bytes)) {
+    osError = static_cast<long>(error);
+    bytes.clear();
+    return TFileReadResult::Failed;
   }
-  CloseHandle(file);
   return TFileReadResult::Read;
 }
 
-void ReplaceProfileFile(const std::string& path, std::string_view bytes) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-      throw IniWriteError(path, "GetFileAttributesA", ERROR_ACCESS_DENIED);
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-      throw IniWriteError(path, "GetFileAttributesA", ERROR_ACCESS_DENIED);
+void UpdateProfileFile(const std::string& path,
+                       const std::function<std::string(const std::string* oldBytes)>& edit) {
+  const std::optional<std::wstring> wide = LongPath(path);
+  if (!wide) throw IniWriteError(path, "MultiByteToWideChar", static_cast<long>(GetLastError()));
+  std::wstring target = *wide;
+  TOldFile old;
+  std::string oldBytes;
+  bool exists = false;
+  {
+    THandle file(CreateFileW(target.c_str(), GENERIC_READ | READ_CONTROL, kShareAll, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
+    } else {
+      exists = true;
+      // A symbolic link is written through: the file it names is the one replaced.
+      const std::wstring final = FinalPath(file.Get());
+      if (!final.empty()) target = final;
+      if (!GetFileInformationByHandle(file.Get(), &old.Info))
+        throw IniWriteError(path, "GetFileInformationByHandle", static_cast<long>(GetLastError()));
+      if (old.Info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+        throw IniWriteError(path, "read-only attribute", ERROR_ACCESS_DENIED);
+      if (const DWORD error = ReadAll(file.Get(), oldBytes))
+        throw IniWriteError(path, "ReadFile", static_cast<long>(error));
+      if (GetSecurityInfo(file.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          &old.Security.Dacl, nullptr, &old.Security.Descriptor) == ERROR_SUCCESS) {
+        DWORD revision = 0;
+        if (!GetSecurityDescriptorControl(old.Security.Descriptor, &old.Control, &revision))
+          old.Control = 0;
+      }
+    }
   }
+  const std::string bytes = edit(exists ? &oldBytes : nullptr);
+  // Only a file whose access rights all come from its folder and that has no other
+  // hard link, no encryption or compression stays the same file when replaced as a
+  // whole.
+  constexpr DWORD kInPlaceOnly = FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_COMPRESSED |
+                                 FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_SPARSE_FILE;
+  const bool replaceable = !exists || (RightsAllInherited(old) && old.Info.nNumberOfLinks == 1 &&
+                                       (old.Info.dwFileAttributes & kInPlaceOnly) == 0);
+  if (replaceable && ReplaceWhole(target, exists ? &old : nullptr, bytes)) return;
+  WriteInPlace(path, target, exists ? &oldBytes : nullptr, bytes);
+}
 
-  const size_t slash = path.find_last_of("\\/");
-  const std::string folder =
-      slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-  char temp[MAX_PATH];
-  if (GetTempFileNameA(folder.c_str(), "ini", 0, temp) == 0)
-    throw IniWriteError(path, "GetTempFileNameA", static_cast<long>(GetLastError()));
+std::optional<std::u16string> AnsiToUtf16(std::string_view text) {
+  const std::optional<std::wstring> wide = ToWide(text);
+  if (!wide) return std::nullopt;
+  return std::u16string(wide->begin(), wide->end());
+}
 
-  HANDLE file =
-      CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const long error = static_cast<long>(GetLastError());
-    DeleteFileA(temp);
-    throw IniWriteError(path, "CreateFileA", error);
-  }
-  auto fail = [&](const char* operation) {
-    const long error = static_cast<long>(GetLastError());
-    CloseHandle(file);
-    DeleteFileA(temp);
-    throw IniWriteError(path, operation, error);
-  };
-  size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD n = 0;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-    if (!WriteFile(file, bytes.data() + done, want, &n, nullptr)) fail("WriteFile");
-    done += n;
-  }
-  if (!FlushFileBuffers(file)) fail("FlushFileBuffers");
-  CloseHandle(file);
-  if (!MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const long error = static_cast<long>(GetLastError());
-    DeleteFileA(temp);
-    throw IniWriteError(path, "MoveFileExA", error);
-  }
+std::string Utf16ToAnsi(std::u16string_view text) {
+  if (text.empty() || text.size() > INT_MAX / 2) return {};
+  const std::wstring wide(text.begin(), text.end());
+  const int size = static_cast<int>(wide.size());
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  if (n == 0 ||
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), size, out.data(), n, nullptr, nullptr) != n)
+    return std::string(text.size(), '?');
+  return out;
 }

@@ -15,6 +15,18 @@
 
 namespace {
 
+using namespace std::string_literals;
+
+// UTF-16 LE bytes of a text, with the byte-order mark when asked.
+std::string Le(std::u16string_view text, bool mark = true) {
+  std::string bytes = mark ? "\xFF\xFE" : "";
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
 // The system's own profile reader (Windows only); path with a directory part.
 std::string SystemRead(const std::string& path, const std::string& section, const std::string& key,
                        const std::string& defaultValue) {
@@ -114,6 +126,27 @@ const ReadCase kReadCases[] = {
     {"default given back as passed", "[s]\r\n", "s", "k", "d  ", "d  ", "d"},
     {"quoted default given back as passed", "[s]\r\n", "s", "k", "'d'", "'d'", "d"},
     {"ideographic space is no blank", "[s]\r\nk=\xA1\xA1v\r\n", "s", "k", "", "\xA1\xA1v"},
+    {"NUL ends the value", "[system]\r\nServerType=99\0\0\0\r\n"s, "system", "ServerType", "",
+     "99"},
+    {"NUL-padded last line", "[system]\r\nServerType=99"s + std::string(40, '\0'), "system",
+     "ServerType", "", "99"},
+    {"blanks before a NUL kept", "[s]\r\nk= 99 \0x\r\n"s, "s", "k", "", "99 "},
+    {"quotes before a NUL removed", "[s]\r\nk='a b'\0x\r\n"s, "s", "k", "", "a b"},
+    {"text after a NUL is not read", "[s]\r\nk=1\0=2\r\n"s, "s", "k", "", "1"},
+    {"line after a NUL read", "[s]\r\nk=1\0junk\r\nj=2\r\n"s, "s", "j", "", "2"},
+    {"a key name ends at a NUL", "[s]\r\nk\0x=v\r\n"s, "s", "k", "d", "v"},
+    {"a section name ends at a NUL", "[s\0x]\r\nk=v\r\n"s, "s", "k", "d", "v"},
+    {"a NUL does not hide the last ]", "[a]\0]\r\nk=v\r\n"s, "a", "k", "d", "d"},
+    {"UTF-16 file", Le(u"[system]\r\nServerType=99\r\n"), "system", "ServerType", "", "99"},
+    {"UTF-16 names and value converted", Le(u"[读卡器]\r\n名称 = '读卡器 1' \r\n"), "读卡器",
+     "名称", "", "读卡器 1"},
+    {"UTF-16 names in any letter case", Le(u"[NuvReader]\nNUVREADER=x\n"), "nuvreader", "nuvReader",
+     "", "x"},
+    {"UTF-16 character missing from the code page", Le(u"[s]\rk=a\u0E01b\r"), "s", "k", "", "a?b"},
+    {"UTF-16 NUL ends the value", Le(u"[s]\r\nk=99"s + std::u16string(8, u'\0')), "s", "k", "",
+     "99"},
+    {"UTF-16 without its mark is no profile text", Le(u"[s]\r\nk=v\r\n", false), "s", "k", "d",
+     "d"},
 };
 
 TEST(ProfileRead, TableAgainstOursAndTheSystemReader) {
@@ -151,16 +184,21 @@ std::string Escaped(std::string_view bytes) {
 
 // Random profile files over an alphabet that holds every byte the rules treat
 // specially, letters in both cases and double-byte characters (one ending in "]").
-std::string RandomProfile(std::mt19937& rng) {
-  static const char* const kTokens[] = {"[",   "]",   "=",  " ",  "\t",       "\"", "'",
-                                        "a",   "A",   "b",  "读", "\x81\x5D", ";",  "\x1A",
-                                        "[a]", "[b]", "a=", "b=", "x"};
+// keyed: every line holds "=", so none is a line without "=" (which the system's
+// reader, unlike ours, takes for a key without value).
+std::string RandomProfile(std::mt19937& rng, bool keyed = false) {
+  static const std::string kTokens[] = {"[",   "]",   "=",  " ",  "\t",       "\"",  "'",
+                                        "a",   "A",   "b",  "读", "\x81\x5D", ";",   "\x1A",
+                                        "[a]", "[b]", "a=", "b=", "x",        "\0"s, "\0\0"s};
   static const char* const kLineEnds[] = {"\r\n", "\n", "\r"};
   std::string file;
   const int lines = static_cast<int>(rng() % 10);
   for (int i = 0; i < lines; ++i) {
     const int tokens = static_cast<int>(rng() % 7);
-    for (int t = 0; t < tokens; ++t) file += kTokens[rng() % std::size(kTokens)];
+    std::string line;
+    for (int t = 0; t < tokens; ++t) line += kTokens[rng() % std::size(kTokens)];
+    if (keyed && line.find('=') == std::string::npos) line += "=";
+    file += line;
     if (i + 1 < lines || rng() % 2 == 0) file += kLineEnds[rng() % std::size(kLineEnds)];
   }
   return file;
@@ -174,7 +212,7 @@ TEST(ProfileRead, RandomFilesAgreeWithTheSystemReader) {
   std::mt19937 rng(20240601);
   int mismatches = 0;
   for (int i = 0; i < 1500 && mismatches < 5; ++i) {
-    const std::string file = RandomProfile(rng);
+    const std::string file = RandomProfile(rng, true);
     const std::string path = folder.PathOf("random" + std::to_string(i) + ".ini");
     WriteBytes(path, file);
     for (int q = 0; q < 4; ++q) {
@@ -191,6 +229,42 @@ TEST(ProfileRead, RandomFilesAgreeWithTheSystemReader) {
     }
     fs::remove(path);
   }
+}
+
+// The same random profiles saved as UTF-16 LE with its mark; some "x" become a
+// character that code page 936 lacks.
+TEST(ProfileRead, RandomUtf16FilesAgreeWithTheSystemReader) {
+  if (!kHaveSystemReader) GTEST_SKIP() << "the system profile reader exists on Windows only";
+#if defined(_WIN32)
+  TTempFolder folder;
+  std::mt19937 rng(20261210);
+  int mismatches = 0;
+  for (int i = 0; i < 1000 && mismatches < 5; ++i) {
+    const std::string ansi = RandomProfile(rng, true);
+    std::wstring wide(ansi.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
+                                      wide.data(), static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(n));
+    for (wchar_t& c : wide)
+      if (c == L'x' && rng() % 2 == 0) c = 0x0E01;
+    const std::string file = Le(std::u16string(wide.begin(), wide.end()));
+    const std::string path = folder.PathOf("random" + std::to_string(i) + ".ini");
+    WriteBytes(path, file);
+    for (int q = 0; q < 4; ++q) {
+      const std::string section = kNames[rng() % std::size(kNames)];
+      const std::string key = kNames[rng() % std::size(kNames)];
+      const std::string ours = IniReadString(path, section, key, "dflt");
+      const std::string system = SystemRead(path, section, key, "dflt");
+      if (ours != system) {
+        ++mismatches;
+        ADD_FAILURE() << "file (as code page 936) \"" << Escaped(ansi) << "\" section \""
+                      << Escaped(section) << "\" key \"" << Escaped(key) << "\": ours \""
+                      << Escaped(ours) << "\", system \"" << Escaped(system) << "\"";
+      }
+    }
+    fs::remove(path);
+  }
+#endif
 }
 
 struct WriteCase {
@@ -248,6 +322,22 @@ const WriteCase kWriteCases[] = {
      "[s]\r\nk=\"x\r\n"},
     {"empty value", "[s]\r\nk=1\r\n", "s", "k", "", "[s]\r\nk=\r\n"},
     {"names written without their surrounding blanks", "", " s ", " k ", "v", "[s]\r\nk=v\r\n"},
+    {"bytes after a NUL kept", "[s]\r\nk=old\0\0junk\r\nj=1\r\n"s, "s", "k", "v",
+     "[s]\r\nk=v\0\0junk\r\nj=1\r\n"s},
+    {"new key after a NUL-padded last line", "[s]\r\na=1\0\0"s, "s", "k", "v",
+     "[s]\r\na=1\0\0\r\nk=v\r\n"s},
+    {"UTF-16 key replaced in UTF-16", Le(u"[NuvReader]\r\nnuvreader=旧\r\nx=\u0E01\r\n"),
+     "NuvReader", "nuvreader", "读卡器 2",
+     Le(u"[NuvReader]\r\nnuvreader=读卡器 2\r\nx=\u0E01\r\n")},
+    {"UTF-16 new section in UTF-16 with the file's line ends", Le(u"[a]\nx=1\n"), "读", "k", " v ",
+     Le(u"[a]\nx=1\n\n[读]\nk=\" v \"\n")},
+    {"UTF-16 NULs after the value kept", Le(u"[s]\r\nk=1"s + std::u16string(3, u'\0') + u"\r\n"),
+     "s", "k", "2", Le(u"[s]\r\nk=2"s + std::u16string(3, u'\0') + u"\r\n")},
+    {"UTF-16 odd last byte stays last", Le(u"[s]\r\nk=1\r\n") + "\x0D", "s", "j", "2",
+     Le(u"[s]\r\nk=1\r\nj=2\r\n") + "\x0D"},
+    // The system's reader converts a UTF-8 file's text (these bytes are no UTF-8).
+    {"UTF-8 mark kept, bytes unconverted", "\xEF\xBB\xBF[s]\r\n", "s", "k", "读",
+     "\xEF\xBB\xBF[s]\r\nk=读\r\n", "??"},
 };
 
 TEST(ProfileWrite, ChangesOnlyTheKeyAndReadsBack) {
@@ -308,10 +398,35 @@ TEST(ProfileWrite, UnwritableValuesAreRefusedAndTheFileKept) {
       {"empty key", "s", "", "v"},
       {"= in the key", "s", "a=b", "v"},
       {"key taken for a section", "s", "[t]", "v"},
+      {"section ending in a lone lead byte", "读\xB6", "k", "v"},
+      {"key ending in a lone lead byte", "s", "k\x81", "v"},
   };
   TTempFolder folder;
   const std::string path = folder.PathOf("UserConfig.ini");
   const std::string before = "[s]\r\nk=old\r\n";
+  WriteBytes(path, before);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_THROW(IniWriteString(path, c.section, c.key, c.value), IniFormatError);
+    EXPECT_EQ(ReadBytes(path), before);
+  }
+}
+
+TEST(ProfileWrite, TextWithoutUtf16FormIsRefusedInUtf16Files) {
+  struct Case {
+    const char* name;
+    const char* section;
+    const char* key;
+    std::string value;
+  };
+  const Case cases[] = {
+      {"value ending in a lone lead byte", "s", "k", "v\x81"},
+      {"value with a lone lead byte inside", "s", "k", "\x81 v"},
+      {"section with a lone lead byte inside", "\xB6 s", "k", "v"},
+  };
+  TTempFolder folder;
+  const std::string path = folder.PathOf("UserConfig.ini");
+  const std::string before = Le(u"[s]\r\nk=old\r\n");
   WriteBytes(path, before);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -355,6 +470,9 @@ TEST(ProfileWrite, FailuresAreReportedAndLeaveNoTrace) {
     if (fs::is_regular_file(file)) {
       EXPECT_EQ(ReadBytes(file), before);
     }
+    // Writable again, so that the folder can go (Wine cannot remove a read-only file).
+    std::error_code ignored;
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add, ignored);
     // No temporary file left behind.
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder.Path()))

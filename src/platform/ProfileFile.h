@@ -1,0 +1,38 @@
+#pragma once
+// The platform part of the profile functions (Profile.h): file access and the
+// conversions between the system code page and UTF-16. One implementation per
+// platform; nothing outside the profile functions uses it.
+//
+//   std::string bytes;
+//   long error = 0;
+//   if (ReadProfileFile("C:\\app\\SysConfig.ini", bytes, error) == TFileReadResult::Read) ...
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+enum class TFileReadResult { Read, Missing, Failed };
+
+// Reads the whole file into bytes; Missing when the file or its folder does not exist,
+// Failed (with the system's error code in osError) when it exists but cannot be read.
+TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, long& osError);
+
+// Gives the file's new content: edit receives the current bytes (nothing for a missing
+// file) and returns the new ones. A symbolic link is followed to the file it names.
+// The new content replaces the file as a whole through a temporary file beside it
+// when that keeps everything that belongs to the file (owner, permissions,
+// attributes, access rights, extended attributes, other hard links); otherwise, or
+// when the folder refuses the temporary file, space is short or the file is held
+// open, it is written into the file in place: first the bytes beyond the old end
+// (the file is cut back to its old size when they do not fit), then the changed
+// bytes. Raises IniWriteError, IniFormatError from edit; on every failure the file
+// holds its old bytes and no temporary file is left.
+void UpdateProfileFile(const std::string& path,
+                       const std::function<std::string(const std::string* oldBytes)>& edit);
+
+// Text in the system code page to UTF-16; nothing when it is not valid there (a lone
+// lead byte, a byte that starts no character).
+std::optional<std::u16string> AnsiToUtf16(std::string_view text);
+// UTF-16 to the system code page; a character the code page lacks (or a lone
+// surrogate) becomes "?", as the system's own conversion gives it.
+std::string Utf16ToAnsi(std::u16string_view text);
