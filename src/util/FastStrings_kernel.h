@@ -88,6 +88,9 @@ inline size_t ReplaceTail(const TReplacePlan& p, const uint8_t* s, size_t length
   return w + length - pos;
 }
 
+// Find texts up to this length have their last bytes done by blocks over a padded copy.
+constexpr size_t kMaxPaddedFind = 64;
+
 // V is the block policy: V::kWidth bytes per block, V(plan) prepares its constants,
 // Candidates<kOne, kFold>(at) gives one bit per surviving start position at..at+W-1,
 // Confirm<kFold>(at) checks the whole find text at a survivor, Copy(dst, src) moves one
@@ -98,45 +101,75 @@ size_t ReplaceBlocks(const TReplacePlan& p, const uint8_t* s, size_t length, uin
   const V v(p);
   const size_t F = p.findLength;
   const size_t R = p.replacementLength;
-  size_t q = 0;  // every source byte before q is done, and w bytes are written
-  size_t w = 0;
+  size_t w = 0;  // bytes written
+
+  // The block at q of buffer b (every byte before q done) with its survivors in mask:
+  // writes up to the block's end or the end of its last occurrence, returns where the
+  // next block starts. Reads reach at most 2W + F - 1 bytes past q.
+  const auto block = [&](const uint8_t* b, size_t q, uint32_t mask) {
+    size_t pos = q;  // next byte not yet written
+    do {
+      const size_t c = q + LowestBit(mask);
+      mask &= mask - 1;
+      if (!kOne && (c < pos || !v.template Confirm<kFold>(b + c))) continue;
+      V::Copy(out + w, b + pos);  // c - pos < W bytes
+      w += c - pos;
+      if (R <= W) {
+        V::Copy(out + w, p.replacementHead);
+      } else {
+        for (size_t i = 0; i + W < R; i += W) V::Copy(out + w + i, p.replacement + i);
+        V::Copy(out + w + R - W, p.replacement + R - W);
+      }
+      w += R;
+      pos = c + F;
+    } while (mask != 0);
+    if (pos >= q + W) return pos;  // the last occurrence ran past the block
+    V::Copy(out + w, b + pos);
+    w += q + W - pos;
+    return q + W;
+  };
+
+  size_t q = 0;  // every source byte before q is done
   if (length >= 2 * W + F) {
-    // A block's loads reach at most 2W + F - 1 bytes past its start.
     const size_t last = length - 2 * W - F;
     while (q <= last) {
-      uint32_t mask = v.template Candidates<kOne, kFold>(s + q);
-      if (mask == 0) {
-        V::Copy(out + w, s + q);
-        w += W;
-        q += W;
+      const uint32_t mask = v.template Candidates<kOne, kFold>(s + q);
+      if (mask != 0) {
+        q = block(s, q, mask);
         continue;
       }
-      size_t pos = q;  // next byte of this block not yet written
-      do {
-        const size_t c = q + LowestBit(mask);
-        mask &= mask - 1;
-        if (!kOne && (c < pos || !v.template Confirm<kFold>(s + c))) continue;
-        V::Copy(out + w, s + pos);  // c - pos < W bytes
-        w += c - pos;
-        if (R <= W) {
-          V::Copy(out + w, p.replacementHead);
-        } else {
-          for (size_t i = 0; i + W < R; i += W) V::Copy(out + w + i, p.replacement + i);
-          V::Copy(out + w + R - W, p.replacement + R - W);
-        }
-        w += R;
-        pos = c + F;
-      } while (mask != 0);
-      if (pos < q + W) {
-        V::Copy(out + w, s + pos);
-        w += q + W - pos;
-        q += W;
-      } else {
-        q = pos;  // the last occurrence ran past the block
-      }
+      V::Copy(out + w, s + q);
+      w += W;
+      q += W;
     }
   }
-  return ReplaceTail<kFold>(p, s, length, q, out, w);
+  if (F > kMaxPaddedFind) return ReplaceTail<kFold>(p, s, length, q, out, w);
+
+  // The last bytes (fewer than 2W + F) go through the same blocks over a zero-padded copy;
+  // survivors that would run past the real end are dropped, and what the blocks write
+  // beyond it is taken back.
+  uint8_t pad[4 * W + 2 * kMaxPaddedFind] = {};
+  const size_t rest = length - q;
+  size_t i = 0;
+  for (; i + W <= rest; i += W) V::Copy(pad + i, s + q + i);
+  for (; i < rest; ++i) pad[i] = s[q + i];
+  size_t t = 0;
+  const size_t starts = rest >= F ? rest - F + 1 : 0;  // start positions with room for F
+  while (t < starts) {
+    uint32_t mask = v.template Candidates<kOne, kFold>(pad + t);
+    if (starts - t < W) mask &= (uint32_t{1} << (starts - t)) - 1;
+    if (mask != 0) {
+      t = block(pad, t, mask);
+      continue;
+    }
+    V::Copy(out + w, pad + t);
+    w += W;
+    t += W;
+  }
+  if (t >= rest) return w - (t - rest);
+  for (; t + W < rest; t += W, w += W) V::Copy(out + w, pad + t);
+  V::Copy(out + w, pad + t);
+  return w + rest - t;
 }
 
 template <class V>

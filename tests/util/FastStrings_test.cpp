@@ -304,6 +304,35 @@ TEST(ReplaceAll, OccurrencesAtEveryOffset) {
   }
 }
 
+TEST(ReplaceAll, FindTextCutOffByTheSourceEnd) {
+  // The source ends with the find text minus its last bytes, which are NUL: nothing past
+  // the end of the source (where a kernel may hold zero padding) may complete it. Every
+  // source length, so the cut falls at every place in a block.
+  const struct {
+    const char* name;
+    std::string find;
+  } finds[] = {
+      {"one NUL after a letter", "a\0"s},
+      {"two NULs", "aB\0\0"s},
+      {"NULs after a high byte", "\xB6\0\0\0"s},
+      {"a long text ending in NULs", std::string(30, 'x') + "\xC1" + std::string(9, '\0')},
+  };
+  for (const auto& f : finds) {
+    SCOPED_TRACE(f.name);
+    const size_t nonNul = f.find.find_last_not_of('\0') + 1;
+    for (size_t length = nonNul; length <= 160; ++length) {
+      std::string source(length - nonNul, 'z');
+      source += f.find.substr(0, nonNul);
+      for (bool caseSensitive : {true, false}) {
+        if (!AllAgree(source, f.find, "#", caseSensitive)) {
+          ADD_FAILURE() << "source length " << length;
+          return;
+        }
+      }
+    }
+  }
+}
+
 TEST(ReplaceAll, WorstCaseBeyondTwoGigabytesIsNotNeeded) {
   // A source of 3000 bytes with two occurrences of a one-byte find text and a replacement
   // of a million bytes: the worst case (3 GB) is never reserved, the result is exact.
