@@ -1,5 +1,6 @@
 // ReplaceAll next to the replacements a C++ programmer would pick instead, on the inputs
-// of BenchInputs.h, with memcpy of the same bytes as the ceiling. Every peer's output is
+// of BenchInputs.h, with memcpy of the same bytes into a buffer made beforehand as the
+// ceiling. Every peer's output is
 // first checked against ours byte for byte. Run by scripts/bench in a Release build.
 #include <absl/strings/str_replace.h>
 #include <benchmark/benchmark.h>

@@ -218,6 +218,7 @@ std::string RunInto(size_t capacity, TKernelFn kernel, const TReplacePlan& plan,
                     std::string_view source) {
   std::string out;
   auto run = [&](char* buffer, size_t) {
+    PrepareLargeOutput(buffer, capacity);
     return kernel(plan, reinterpret_cast<const uint8_t*>(source.data()), source.size(),
                   reinterpret_cast<uint8_t*>(buffer));
   };

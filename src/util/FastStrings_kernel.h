@@ -46,6 +46,10 @@ size_t ReplaceWithSse2(const TReplacePlan& plan, const uint8_t* source, size_t l
 size_t ReplaceWithAvx2(const TReplacePlan& plan, const uint8_t* source, size_t length,
                        uint8_t* out);
 
+// Called with the output block before a kernel writes a result of `length` bytes or more
+// into it: lets the platform map large blocks cheaply (FastStrings_posix.cpp / _win.cpp).
+void PrepareLargeOutput(void* block, size_t length);
+
 namespace {
 
 inline unsigned LowestBit(uint32_t mask) { return static_cast<unsigned>(__builtin_ctz(mask)); }

@@ -333,6 +333,21 @@ TEST(ReplaceAll, FindTextCutOffByTheSourceEnd) {
   }
 }
 
+TEST(ReplaceAll, LargeResultsThroughEveryKernel) {
+  // Results of several MiB, where the output block is prepared for large writes: sparse
+  // occurrences of a 7-byte text replaced by 9 bytes, both modes.
+  std::string source(6 << 20, 'x');
+  for (size_t at = 12345; at + 7 <= source.size(); at += 777777) source.replace(at, 7, "QuiXote");
+  for (bool caseSensitive : {true, false}) {
+    SCOPED_TRACE(caseSensitive);
+    const std::string want = ReferenceReplace(source, "quixote", "Rocinante", caseSensitive);
+    for (const Kernel& k : AvailableKernels()) {
+      SCOPED_TRACE(k.name);
+      EXPECT_EQ(ReplaceAllWith(k.kernel, source, "quixote", "Rocinante", caseSensitive), want);
+    }
+  }
+}
+
 TEST(ReplaceAll, WorstCaseBeyondTwoGigabytesIsNotNeeded) {
   // A source of 3000 bytes with two occurrences of a one-byte find text and a replacement
   // of a million bytes: the worst case (3 GB) is never reserved, the result is exact.
