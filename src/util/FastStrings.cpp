@@ -142,6 +142,7 @@ TReplacePlan MakePlan(std::string_view find, std::string_view replacement, bool 
 // The plain C++ block: the same filter and confirmation, one byte at a time.
 struct TScalarBlock {
   static constexpr size_t kWidth = 16;
+  static constexpr bool kCompress = false;
   const TReplacePlan& p;
   explicit TScalarBlock(const TReplacePlan& plan) : p(plan) {}
 

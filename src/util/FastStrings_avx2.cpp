@@ -15,8 +15,30 @@ inline __m128i Load16(const uint8_t* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
+// For each 8-bit mask of bytes to drop: the byte shuffle that packs the kept bytes of an
+// 8-byte group to its front, and how many are kept.
+struct TPackTable {
+  uint8_t shuffle[256][8];
+  uint8_t kept[256];
+};
+
+constexpr TPackTable MakePackTable() {
+  TPackTable t{};
+  for (int drop = 0; drop < 256; ++drop) {
+    int n = 0;
+    for (int i = 0; i < 8; ++i)
+      if (!(drop >> i & 1)) t.shuffle[drop][n++] = static_cast<uint8_t>(i);
+    for (int i = n; i < 8; ++i) t.shuffle[drop][i] = 0x80;
+    t.kept[drop] = static_cast<uint8_t>(n);
+  }
+  return t;
+}
+
+constexpr TPackTable kPack = MakePackTable();
+
 struct TAvx2Block {
   static constexpr size_t kWidth = 32;
+  static constexpr bool kCompress = true;
   const TReplacePlan& p;
   const size_t pos1, pos2;
   const __m256i byte1, alt1, byte2, alt2;
@@ -59,6 +81,20 @@ struct TAvx2Block {
     for (size_t k = 16; k < p.findLength; ++k)
       if (!SameByte<true>(p, at[k], k)) return false;
     return true;
+  }
+
+  // Four 8-byte groups, each packed by one shuffle and stored whole (up to 8 bytes more
+  // than kept are written).
+  static size_t CopyWithout(uint8_t* dst, const uint8_t* at, uint32_t drop) {
+    size_t n = 0;
+    for (int group = 0; group < 4; ++group) {
+      const uint32_t bits = drop >> (8 * group) & 0xFF;
+      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at + 8 * group));
+      const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.shuffle[bits]));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + n), _mm_shuffle_epi8(bytes, order));
+      n += kPack.kept[bits];
+    }
+    return n;
   }
 
   static void Copy(uint8_t* dst, const uint8_t* src) {

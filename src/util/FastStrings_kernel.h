@@ -98,7 +98,8 @@ constexpr size_t kMaxPaddedFind = 64;
 // V is the block policy: V::kWidth bytes per block, V(plan) prepares its constants,
 // Candidates<kOne, kFold>(at) gives one bit per surviving start position at..at+W-1,
 // Confirm<kFold>(at) checks the whole find text at a survivor, Copy(dst, src) moves one
-// block.
+// block; with kCompress, CopyWithout(dst, at, drop) writes the block's bytes whose bits are
+// clear in drop, packed, and returns their number.
 template <class V, bool kOne, bool kFold>
 size_t ReplaceBlocks(const TReplacePlan& p, const uint8_t* s, size_t length, uint8_t* out) {
   constexpr size_t W = V::kWidth;
@@ -118,7 +119,9 @@ size_t ReplaceBlocks(const TReplacePlan& p, const uint8_t* s, size_t length, uin
       if (!kOne && (c < pos || !v.template Confirm<kFold>(b + c))) continue;
       V::Copy(out + w, b + pos);  // c - pos < W bytes
       w += c - pos;
-      if (R <= W) {
+      if (R == 0) {
+        // deleting: nothing to write
+      } else if (R <= W) {
         V::Copy(out + w, p.replacementHead);
       } else {
         for (size_t i = 0; i + W < R; i += W) V::Copy(out + w + i, p.replacement + i);
@@ -139,6 +142,13 @@ size_t ReplaceBlocks(const TReplacePlan& p, const uint8_t* s, size_t length, uin
     while (q <= last) {
       const uint32_t mask = v.template Candidates<kOne, kFold>(s + q);
       if (mask != 0) {
+        if constexpr (kOne && V::kCompress) {
+          if (R == 0) {  // deleting one byte value: pack the block's other bytes
+            w += V::CopyWithout(out + w, s + q, mask);
+            q += W;
+            continue;
+          }
+        }
         q = block(s, q, mask);
         continue;
       }

@@ -13,6 +13,7 @@ inline __m128i Load(const uint8_t* p) {
 
 struct TSse2Block {
   static constexpr size_t kWidth = 16;
+  static constexpr bool kCompress = false;  // packing bytes needs SSSE3's byte shuffle
   const TReplacePlan& p;
   const size_t pos1, pos2;
   const __m128i byte1, alt1, byte2, alt2, head, headAlt;

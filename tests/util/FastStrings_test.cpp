@@ -333,6 +333,24 @@ TEST(ReplaceAll, FindTextCutOffByTheSourceEnd) {
   }
 }
 
+TEST(ReplaceAll, DeletingADenseByte) {
+  // One byte value deleted from sources where it is every other byte or more: blocks with
+  // any pattern of occurrences, in both modes ('a' also deletes 'A' when folding).
+  std::mt19937 rng(20261212);
+  for (int round = 0; round < 600; ++round) {
+    const std::string find = round % 3 == 0 ? "\0"s : round % 3 == 1 ? "a" : "\xB6";
+    std::string source(size_t(rng() % 300), ' ');
+    for (char& c : source) {
+      const unsigned r = rng() % 8;
+      c = r < 4 ? find[0] : r == 4 ? 'A' : r == 5 ? '\xC1' : char('b' + r);
+    }
+    if (!AllAgree(source, find, "", round % 2 == 0)) {
+      ADD_FAILURE() << "round " << round;
+      break;
+    }
+  }
+}
+
 TEST(ReplaceAll, LargeResultsThroughEveryKernel) {
   // Results of several MiB, where the output block is prepared for large writes: sparse
   // occurrences of a 7-byte text replaced by 9 bytes, both modes.
