@@ -119,9 +119,7 @@ size_t ReplaceBlocks(const TReplacePlan& p, const uint8_t* s, size_t length, uin
       if (!kOne && (c < pos || !v.template Confirm<kFold>(b + c))) continue;
       V::Copy(out + w, b + pos);  // c - pos < W bytes
       w += c - pos;
-      if (R == 0) {
-        // deleting: nothing to write
-      } else if (R <= W) {
+      if (R <= W) {
         V::Copy(out + w, p.replacementHead);
       } else {
         for (size_t i = 0; i + W < R; i += W) V::Copy(out + w + i, p.replacement + i);
