@@ -1,7 +1,8 @@
 #include "platform/CodePage.h"
 
-// The same single-byte upper-casing that Windows gives under code page 936:
-// only 'a'..'z' change.
+// What CharUpperBuffA gives under code page 936 for ASCII and for every byte on its own:
+// only 'a'..'z' change. (Double-byte letters, such as the full-width ones, are not
+// converted here; the module only ever upper-cases the 256 byte values in order.)
 void UpperCaseBytes(uint8_t* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     if (bytes[i] >= 'a' && bytes[i] <= 'z') bytes[i] = static_cast<uint8_t>(bytes[i] - 'a' + 'A');
