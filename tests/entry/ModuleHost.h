@@ -8,12 +8,12 @@
 //
 // The world is a temporary folder: a host profile in record mode (messages go to a
 // transcript, never to a box) and a sub-application folder holding the simulated reader
-// library as "lurmScard_old.dll" with two readers. The counts walk what the system
-// lists, since under Wine GetGuiResources and GetProcessHandleCount answer 0.
+// library as "lurmScard_old.dll" with two readers. The counts: ProcessCounts.h.
 #include <windows.h>
 
-#include <cstddef>
 #include <string>
+
+#include "ProcessCounts.h"
 
 class TModuleWorld {
  public:
@@ -30,15 +30,6 @@ class TModuleWorld {
 
 // The folder of the running program, where the built libraries are, with a trailing '\'.
 std::string ProgramDir();
-
-struct TProcessCounts {
-  int KernelHandles;     // handle values the process can query
-  int GdiObjects;        // GDI handles that name an object
-  int Windows;           // windows of this process: top-level, child and message-only
-  size_t LiveHeapBytes;  // busy blocks of every heap of the process
-  int FreeTlsIndexes;    // TLS indexes that TlsAlloc can still hand out
-};
-TProcessCounts CountProcessResources();
 
 // The host's hidden application window, as the host's own is.
 HWND MakeHostWindow();

@@ -1,15 +1,13 @@
 #include "lurmScard.h"
 
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "PcscApi.h"
+#include "Threads.h"
 
 namespace {
 
@@ -27,8 +25,6 @@ constexpr const char* kConnectLimitVariable = "LURMSCARD_CONNECT_TIMEOUT_MS";
 // Pauses before the next attempt to establish a context while the service is going away;
 // about 0.8 s in all.
 constexpr int kEstablishPausesMs[] = {20, 50, 100, 200, 400};
-
-using Clock = std::chrono::steady_clock;
 
 // A card session: the card handle and the context it was made on. Each connect makes a
 // context of its own, so that a connect that hangs in the service never blocks the
@@ -76,8 +72,6 @@ bool ServiceLost(LONG rv) {
 // connection's 8010006A becomes "service stopped".
 LONG AfterLoss(LONG rv) { return rv == SCARD_W_SECURITY_VIOLATION ? SCARD_E_SERVICE_STOPPED : rv; }
 
-void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 // Establishes a context. A service that is going away answers with a reset connection
 // (8010006A) or a broken one; those are tried again after short pauses. After a loss
 // (serviceLost) a missing service is tried again as well, since it may be restarting.
@@ -94,7 +88,7 @@ LONG Establish(SCARDCONTEXT& context, bool serviceLost) {
     const bool passing = rv == SCARD_W_SECURITY_VIOLATION || rv == SCARD_F_COMM_ERROR ||
                          (serviceLost && rv == SCARD_E_NO_SERVICE);
     if (!passing || attempt == std::size(kEstablishPausesMs)) break;
-    Pause(kEstablishPausesMs[attempt]);
+    PauseMs(kEstablishPausesMs[attempt]);
   }
   context = 0;
   if (rv == SCARD_W_SECURITY_VIOLATION || rv == SCARD_F_COMM_ERROR) {
@@ -154,9 +148,8 @@ struct TCallScope {
 struct TConnectJob {
   std::string reader;
   bool serviceLost = false;  // the caller lost this reader's card with the service
-  std::mutex mutex;
-  std::condition_variable finished;
-  // Guarded by mutex:
+  TJobLock lock;             // wakes the waiters when the worker is done
+  // Guarded by lock:
   bool done = false;
   bool abandoned = false;
   bool cardPresent = false;  // the service showed a card in the reader before the connect
@@ -178,7 +171,7 @@ LONG ConnectOnce(TConnectJob& job, TConnection& connection, bool serviceLost, bo
   // Only tells what a connect that never ends was waiting for; the connect gives the code.
   if (PcscGetStatusChange(context, 0, &state, 1) == kOk &&
       (state.dwEventState & SCARD_STATE_PRESENT) != 0) {
-    std::lock_guard<std::mutex> lock(job.mutex);
+    TLockScope scope(job.lock);
     job.cardPresent = true;
   }
   SCARDHANDLE card = 0;
@@ -224,7 +217,7 @@ void RunConnect(std::shared_ptr<TConnectJob> job) {
   std::string atr = rv == kOk ? ReadAtr(connection) : std::string();
   bool taken = false;
   {
-    std::lock_guard<std::mutex> lock(job->mutex);
+    TLockScope scope(job->lock);
     job->done = true;
     job->result = rv;
     if (!job->abandoned) {
@@ -232,8 +225,8 @@ void RunConnect(std::shared_ptr<TConnectJob> job) {
       job->atr = atr;
       taken = true;
     }
+    job->lock.WakeAll();
   }
-  job->finished.notify_all();
   if (!taken) CloseConnection(connection);
 }
 
@@ -261,38 +254,41 @@ LONG TimedOut(bool cardPresent) {
 // to its worker, and the library stays mapped so that the worker's code stays there.
 LONG BoundedConnect(const std::string& reader, bool serviceLost, TConnection& connection,
                     std::string& atr) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ConnectLimitMs());
+  const int64_t deadline = MonotonicMs() + ConnectLimitMs();
   std::erase_if(abandonedJobs, [](const std::shared_ptr<TConnectJob>& job) {
-    std::lock_guard<std::mutex> lock(job->mutex);
+    TLockScope scope(job->lock);
     return job->done;
   });
   // A connect still waiting on this reader holds it in the service; a second one would only
   // queue behind it. Wait for the first within this call's limit instead.
   for (const std::shared_ptr<TConnectJob>& job : abandonedJobs) {
     if (job->reader != reader) continue;
-    std::unique_lock<std::mutex> lock(job->mutex);
-    if (!job->finished.wait_until(lock, deadline, [&] { return job->done; }))
+    TLockScope scope(job->lock);
+    if (!WaitUntil(job->lock, deadline, [&] { return job->done; }))
       return TimedOut(job->cardPresent);
   }
 
   auto job = std::make_shared<TConnectJob>();
   job->reader = reader;
   job->serviceLost = serviceLost;
-  std::thread worker(RunConnect, job);
-  std::unique_lock<std::mutex> lock(job->mutex);
-  if (!job->finished.wait_until(lock, deadline, [&] { return job->done; })) {
-    job->abandoned = true;
-    const bool cardPresent = job->cardPresent;
-    lock.unlock();
+  TWorkerThread worker([job] { RunConnect(job); });
+  bool finished = false;
+  bool cardPresent = false;
+  {
+    TLockScope scope(job->lock);
+    finished = WaitUntil(job->lock, deadline, [&] { return job->done; });
+    if (!finished) job->abandoned = true;
+    cardPresent = job->cardPresent;
+  }
+  if (!finished) {
     KeepLibraryLoaded();
-    worker.detach();
+    worker.Detach();
     abandonedJobs.push_back(job);
     return TimedOut(cardPresent);
   }
-  lock.unlock();
   // The worker is past its last use of the job; joining makes sure it has left this
   // library's code before the caller may unload it.
-  worker.join();
+  worker.Join();
   connection = job->connection;
   atr = job->atr;
   return job->result;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "entry/ModuleRuntime.h"
+#include "DllRuntime.h"
 
 // The exception emergency pool's release, made for leak checkers; not declared by a
 // header of the runtime.
@@ -27,7 +27,7 @@ struct TLockSlot {
 };
 constexpr int kLockPoolSize = 32;
 TLockSlot LockPool[kLockPoolSize];
-// Slots made on the heap once the pool is full; given back by ReleaseModuleRuntime.
+// Slots made on the heap once the pool is full; given back by ReleaseDllRuntime.
 TLockSlot* ExtraLocks = nullptr;
 // Guards the slots and the binding of a mutex word to its slot.
 SRWLOCK SlotsLock = SRWLOCK_INIT;
@@ -212,7 +212,7 @@ int pthread_setspecific(pthread_key_t key, const void* value) {
 
 }  // extern "C"
 
-void ReleaseModuleRuntime() {
+void ReleaseDllRuntime() {
   // Keys first: freeing an index runs its destructor for every thread that has a value.
   for (TKeySlot& key : Keys) {
     if (key.Index == FLS_OUT_OF_INDEXES) continue;
