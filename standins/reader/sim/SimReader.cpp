@@ -36,6 +36,11 @@ struct TSimConfig {
   bool NullErrorText = false;
   std::string ErrorText = "simulated reader error";
   std::string TracePath;
+  // Misbehaviour, honoured only by the faulty variant: the export that writes to address 0,
+  // and the number of bytes each call writes past the caller's buffer.
+  std::string FaultIn;
+  int ListOverrun = 0;
+  int ConnectOverrun = 0;
 };
 
 #if defined(_WIN32)
@@ -129,6 +134,14 @@ TSimConfig LoadConfig() {
       config.NullErrorText = value == "1";
     } else if (key == "trace") {
       config.TracePath = value;
+#if defined(SIM_FAULTS)
+    } else if (key == "fault") {
+      config.FaultIn = value;
+    } else if (key == "listoverrun") {
+      config.ListOverrun = std::atoi(value.c_str());
+    } else if (key == "connectoverrun") {
+      config.ConnectOverrun = std::atoi(value.c_str());
+#endif
     }
   }
   return config;
@@ -141,6 +154,21 @@ void Trace(const TSimConfig& config, const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), f);
   std::fputc('\n', f);
   std::fclose(f);
+}
+
+// The faulty variant's null write, when the configuration names this export. The
+// pointer is read through a volatile object so the compiler emits a real store to
+// address 0 (an access violation), not a trap instruction of its own.
+void FaultIfConfigured(const TSimConfig& config, const char* exportName) {
+  if (config.FaultIn != exportName) return;
+  Trace(config, std::string(exportName) + " fault");
+  static char* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
+
+// The faulty variant writes count bytes past the end of the caller's buffer.
+void Overrun(char* buffer, int size, int count) {
+  if (count > 0) std::memset(buffer + size, 'O', static_cast<size_t>(count));
 }
 
 }  // namespace
@@ -164,6 +192,8 @@ int32_t RS_SCARD_CALL SCListReaders(char* buffer) {
   size_t count = config.ListBytes.size();
   if (count > static_cast<size_t>(kSCListBufferSize)) count = kSCListBufferSize;
   std::memcpy(buffer, config.ListBytes.data(), count);
+  FaultIfConfigured(config, "SCListReaders");
+  Overrun(buffer, kSCListBufferSize, config.ListOverrun);
   return config.ListResult;
 }
 #endif
@@ -174,6 +204,8 @@ int32_t RS_SCARD_CALL SCConnectReader(const char* readerName, char* out) {
   std::string name = readerName != nullptr ? readerName : "";
   Trace(config, "SCConnectReader name=" + name);
   std::memset(out, 0x5A, kSCConnectBufferSize);
+  FaultIfConfigured(config, "SCConnectReader");
+  Overrun(out, kSCConnectBufferSize, config.ConnectOverrun);
   for (const auto& [reader, code] : config.ConnectResults)
     if (reader == name) return code;
   return config.ConnectDefault;
@@ -208,6 +240,7 @@ const char* RS_SCARD_CALL SCGetErrorText(int32_t code) {
   static std::string text;
   TSimConfig config = LoadConfig();
   Trace(config, "SCGetErrorText code=" + std::to_string(code));
+  FaultIfConfigured(config, "SCGetErrorText");
   if (config.NullErrorText) return nullptr;
   text = config.ErrorText;
   return text.c_str();
