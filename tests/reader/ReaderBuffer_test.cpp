@@ -68,12 +68,19 @@ void NullWrite(void*) {
   *nowhere = 1;
 }
 
+// Both operands are read at run time, so the compiler emits a real division.
 void DivideByZero(void* context) {
+  volatile int dividend = 1000;
   volatile int zero = *static_cast<int*>(context);
-  *static_cast<int*>(context) = 1 / zero;
+  *static_cast<int*>(context) = dividend / zero;
 }
 
-void* ExceptionChainHead() { return reinterpret_cast<NT_TIB*>(NtCurrentTeb())->ExceptionList; }
+// The head of the thread's exception registration chain (fs:[0]).
+void* ExceptionChainHead() {
+  void* head;
+  asm volatile("movl %%fs:0, %0" : "=r"(head));
+  return head;
+}
 
 TEST(FaultGuard, ProcessorFaultsBecomeResultsAndEverythingIsPutBack) {
   struct Case {
