@@ -10,15 +10,18 @@
 // thread's SEH chain, so handlers the library installed itself see the fault first. When
 // it reaches ours, the library's unwind handlers run (RtlUnwind), and execution resumes
 // at the recovery point saved before the call: stack pointer, frame pointer and the
-// callee-saved registers as they were, the SEH chain as it was, the direction flag clear,
-// the x87 control word and MXCSR as they were and pending x87 exceptions cleared. The
-// frames of the library are abandoned. What the library held at that moment (locks,
-// memory, half-updated globals of its own) stays as the fault left it; the library is
-// unloaded when its binding goes. A stack overflow is not contained (its guard page is
+// callee-saved registers as they were (whatever the stdcall callee had popped), the SEH
+// chain as it was, the direction flag clear, the x87 control word and MXCSR as they were
+// and pending x87 exceptions cleared. A stack overflow is not contained (its guard page is
 // gone), nor is anything raised by software (C++ or other software exceptions go on to
 // their own handlers).
-// Elsewhere (the native build, which exists for tests and sanitizers): the call is made
-// directly and a fault ends the process as before, so the sanitizers still report it.
+// POSIX (the native build): handlers for SIGSEGV, SIGBUS, SIGILL and SIGFPE are installed
+// for the length of the call only, and a fault returns to the recovery point with
+// siglongjmp; the codes are given as the target's exception codes below.
+// Either way the library's frames are abandoned: what it held at that moment (locks,
+// memory, half-updated globals of its own) stays as the fault left it, until its binding
+// unloads it. Calls are contained on the thread that makes them; nested calls each
+// contain their own faults.
 #include <cstdint>
 #include <string>
 #include <type_traits>
@@ -38,13 +41,20 @@ class ProcessorFaultError : public Exception {
   uintptr_t FAddress;
 };
 
+// Exception codes of the faults, as the target system numbers them.
+inline constexpr uint32_t kFaultAccessViolation = 0xC0000005;
+inline constexpr uint32_t kFaultIllegalInstruction = 0xC000001D;
+inline constexpr uint32_t kFaultIntegerDivideByZero = 0xC0000094;
+inline constexpr uint32_t kFaultIntegerOverflow = 0xC0000095;
+inline constexpr uint32_t kFaultFloatingPoint = 0xC0000090;  // invalid operation
+
 // What a contained call ended with: no fault (Code 0), or the fault's code and address.
 struct TProcessorFault {
   uint32_t Code = 0;
   uintptr_t Address = 0;
 };
 
-// True where faults are contained (32-bit Windows).
+// True where faults are contained (32-bit Windows, POSIX).
 bool FaultContainmentAvailable();
 
 // Runs body(context) contained. Returns true when body returned; false when a processor

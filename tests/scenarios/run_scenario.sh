@@ -8,8 +8,7 @@
 # SCENARIO_DIR holds script.txt and may hold: reader.sim.ini (configuration of the
 # simulated library, installed as the file named in its first line "# install: NAME",
 # built as the variant named in a line "# variant: FILE", lurmScard.dll by default),
-# SysConfig.ini, Params.ini (the host's [Params] section) and modhost.args. A file
-# "windows-only" keeps the scenario out of the native build.
+# SysConfig.ini, Params.ini (the host's [Params] section) and modhost.args.
 set -uo pipefail
 bin=$(cd "$1" && pwd) modhost=$2 scenario=$(cd "$3" && pwd) module=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)

@@ -156,12 +156,19 @@ void Trace(const TSimConfig& config, const std::string& line) {
   std::fclose(f);
 }
 
-// The faulty variant's null write, when the configuration names this export. The
-// pointer is read through a volatile object so the compiler emits a real store to
-// address 0 (an access violation), not a trap instruction of its own.
-void FaultIfConfigured(const TSimConfig& config, const char* exportName) {
-  if (config.FaultIn != exportName) return;
+// True (after tracing "<export> fault") when the faulty variant is to write to address 0
+// in this export. The write comes at the end of the export, after the call's own objects
+// are gone, so that the native build's leak checker sees only what others leak.
+bool FaultConfigured(const TSimConfig& config, const char* exportName) {
+  if (config.FaultIn != exportName) return false;
   Trace(config, std::string(exportName) + " fault");
+  return true;
+}
+
+// The pointer is read through a volatile object so the compiler emits a real store to
+// address 0 (an access violation), not a trap instruction of its own; the
+// undefined-behaviour sanitizer of the native build would stop at the store itself.
+__attribute__((no_sanitize("undefined"))) void WriteToAddressZero() {
   static char* volatile nowhere = nullptr;
   *nowhere = 1;
 }
@@ -184,31 +191,42 @@ extern "C" {
 
 #if defined(SIM_EXPORT_SCListReaders)
 int32_t RS_SCARD_CALL SCListReaders(char* buffer) {
-  TSimConfig config = LoadConfig();
-  bool zeroed = true;
-  for (int i = 0; i < kSCListBufferSize; ++i) zeroed = zeroed && buffer[i] == '\0';
-  Trace(config, std::string("SCListReaders zeroed=") + (zeroed ? "1" : "0"));
-  // Never beyond the caller's buffer, whatever the configuration holds.
-  size_t count = config.ListBytes.size();
-  if (count > static_cast<size_t>(kSCListBufferSize)) count = kSCListBufferSize;
-  std::memcpy(buffer, config.ListBytes.data(), count);
-  FaultIfConfigured(config, "SCListReaders");
-  Overrun(buffer, kSCListBufferSize, config.ListOverrun);
-  return config.ListResult;
+  bool fault = false;
+  const int32_t result = [&] {
+    TSimConfig config = LoadConfig();
+    bool zeroed = true;
+    for (int i = 0; i < kSCListBufferSize; ++i) zeroed = zeroed && buffer[i] == '\0';
+    Trace(config, std::string("SCListReaders zeroed=") + (zeroed ? "1" : "0"));
+    // Never beyond the caller's buffer, whatever the configuration holds (but the
+    // faulty variant's overrun).
+    size_t count = config.ListBytes.size();
+    if (count > static_cast<size_t>(kSCListBufferSize)) count = kSCListBufferSize;
+    std::memcpy(buffer, config.ListBytes.data(), count);
+    fault = FaultConfigured(config, "SCListReaders");
+    Overrun(buffer, kSCListBufferSize, config.ListOverrun);
+    return config.ListResult;
+  }();
+  if (fault) WriteToAddressZero();
+  return result;
 }
 #endif
 
 #if defined(SIM_EXPORT_SCConnectReader)
 int32_t RS_SCARD_CALL SCConnectReader(const char* readerName, char* out) {
-  TSimConfig config = LoadConfig();
-  std::string name = readerName != nullptr ? readerName : "";
-  Trace(config, "SCConnectReader name=" + name);
-  std::memset(out, 0x5A, kSCConnectBufferSize);
-  FaultIfConfigured(config, "SCConnectReader");
-  Overrun(out, kSCConnectBufferSize, config.ConnectOverrun);
-  for (const auto& [reader, code] : config.ConnectResults)
-    if (reader == name) return code;
-  return config.ConnectDefault;
+  bool fault = false;
+  const int32_t result = [&] {
+    TSimConfig config = LoadConfig();
+    std::string name = readerName != nullptr ? readerName : "";
+    Trace(config, "SCConnectReader name=" + name);
+    std::memset(out, 0x5A, kSCConnectBufferSize);
+    fault = FaultConfigured(config, "SCConnectReader");
+    Overrun(out, kSCConnectBufferSize, config.ConnectOverrun);
+    for (const auto& [reader, code] : config.ConnectResults)
+      if (reader == name) return code;
+    return config.ConnectDefault;
+  }();
+  if (fault) WriteToAddressZero();
+  return result;
 }
 #endif
 
@@ -238,12 +256,17 @@ int32_t RS_SCARD_CALL SCSendCmd(const uint8_t* command, int32_t commandLength, u
 const char* RS_SCARD_CALL SCGetErrorText(int32_t code) {
   // Valid until the next call, as the caller reads it at once.
   static std::string text;
-  TSimConfig config = LoadConfig();
-  Trace(config, "SCGetErrorText code=" + std::to_string(code));
-  FaultIfConfigured(config, "SCGetErrorText");
-  if (config.NullErrorText) return nullptr;
-  text = config.ErrorText;
-  return text.c_str();
+  bool fault = false;
+  const char* result = [&]() -> const char* {
+    TSimConfig config = LoadConfig();
+    Trace(config, "SCGetErrorText code=" + std::to_string(code));
+    fault = FaultConfigured(config, "SCGetErrorText");
+    if (config.NullErrorText) return nullptr;
+    text = config.ErrorText;
+    return text.c_str();
+  }();
+  if (fault) WriteToAddressZero();
+  return result;
 }
 #endif
 
