@@ -7,7 +7,7 @@
 //   char list[kSCListBufferSize] = {};
 //   int32_t code = invoker.SCListReaders(list);   // EmptyEntryPointError when absent
 //
-// A processor fault in a call (32-bit Windows) raises ProcessorFaultError instead of
+// A processor fault in a call (32-bit Windows, POSIX) raises ProcessorFaultError instead of
 // ending the process; the library is then left as the fault left it (FaultGuard.h).
 // Construction loads the library and resolves the exports before the creator gets
 // the object; a missing or unloadable file is not an error then (the binding is in
