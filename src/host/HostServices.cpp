@@ -1,11 +1,12 @@
 #include "host/HostServices.h"
 
-#include <algorithm>
 #include <cstring>
+
+#include "platform/DoubleByte.h"
 
 TShortText MakeShortText(std::string_view text) {
   TShortText shortText{};
-  size_t length = std::min<size_t>(text.size(), sizeof(shortText.Chars));
+  const size_t length = CutAtCharBoundary936(text, sizeof(shortText.Chars)).size();
   shortText.Length = static_cast<uint8_t>(length);
   if (length > 0) std::memcpy(shortText.Chars, text.data(), length);
   return shortText;

@@ -3,7 +3,7 @@
 // hand back texts as HostString owners and fill the short parameter text of a message.
 //
 //   HostString dir = CurSubAppPath();                 // ends in a path separator
-//   ShowHostMsg(kMsgReaderStored, readerName);        // parameter text cut to 255 bytes
+//   ShowHostMsg(kMsgReaderStored, readerName);        // parameter text cut to <= 255 bytes
 //
 // Every call goes straight to the host; nothing is cached, so each use sees the host's
 // current state.
@@ -13,7 +13,9 @@
 #include "host/HostApi.h"
 #include "host/HostString.h"
 
-// A short text holding the first 255 bytes of text (all of it when shorter).
+// A short text holding text cut to at most 255 bytes at a character boundary of code
+// page 936: 254 bytes when byte 255 would be a lead byte, whose trail byte would then be
+// the first byte of whatever the host puts after the parameter. All of text when shorter.
 TShortText MakeShortText(std::string_view text);
 
 HostString AppPath();

@@ -7,6 +7,8 @@
 //   char list[kSCListBufferSize] = {};
 //   int32_t code = invoker.SCListReaders(list);   // EmptyEntryPointError when absent
 //
+// A processor fault in a call (32-bit Windows, POSIX) raises ProcessorFaultError instead of
+// ending the process; the library is then left as the fault left it (FaultGuard.h).
 // Construction loads the library and resolves the exports before the creator gets
 // the object; a missing or unloadable file is not an error then (the binding is in
 // the state "load failed", every entry point empty). An export that the library
@@ -19,6 +21,7 @@
 #include "host/HostString.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/Exception.h"
+#include "platform/FaultGuard.h"
 #include "reader/scard_types.h"
 
 // A call through an entry point that the library does not provide (library not
@@ -41,10 +44,15 @@ class TEntryPoint {
  public:
   explicit TEntryPoint(const char* exportName) : FExportName(exportName) {}
 
+  // A processor fault inside the call that the library does not handle itself raises
+  // ProcessorFaultError naming the export, where the platform contains faults
+  // (platform/FaultGuard.h).
   template <typename... Args>
   decltype(auto) operator()(Args&&... args) const {
     if (FAddress == nullptr) throw EmptyEntryPointError(FExportName);
-    return FAddress(std::forward<Args>(args)...);
+    const Fn address = FAddress;
+    return CallFaultContained(FExportName,
+                              [&]() noexcept { return address(std::forward<Args>(args)...); });
   }
 
   explicit operator bool() const { return FAddress != nullptr; }

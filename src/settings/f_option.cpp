@@ -6,8 +6,9 @@
 #include "host/HostServices.h"
 #include "platform/CurrentDir.h"
 #include "platform/Profile.h"
+#include "reader/ReaderBuffer.h"
 #include "reader/tools_lurm.h"
-#include "util/FastStrings.h"
+#include "settings/ReaderListText.h"
 #include "util/ParamList.h"
 
 namespace {
@@ -71,17 +72,6 @@ const TLayoutItem kFrmOptionLayout[] = {
     {.Name = "sBtnClose", .Left = 282, .Top = 251},
 };
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-// Drops every leading and trailing byte of code 32 or less: the zero tail of the list
-// buffer, and blanks before the first and after the last name.
-std::string_view Trim(std::string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
 }  // namespace
 
 Tfrm_option::Tfrm_option(TComponent* owner) : Tfrm_CustomDlgEx(owner) {
@@ -126,15 +116,19 @@ void Tfrm_option::LoadCurReader() {
 }
 
 void Tfrm_option::LoadReaderList() {
-  // One zero-filled buffer per listing, released on every path by its owner.
-  auto buffer = std::make_unique<char[]>(kReaderListBufferSize);
+  // One zero-filled buffer per listing with a guard area after it, released on every
+  // path by its owner.
+  TReaderBuffer buffer(kReaderListBufferSize);
   int32_t code = 0;
   std::string text;
   try {
     const TWaitCursor wait;  // the reader library may take its time; put back on every path
-    code = FScardInvoker->SCListReaders(buffer.get());
+    code = FScardInvoker->SCListReaders(buffer.Data());
+    // A library that wrote past the buffer has failed the call: what it left in the
+    // buffer cannot be trusted.
+    buffer.CheckGuard("SCListReaders");
     // All of the buffer, NULs included; never more than the dialog owns.
-    text.assign(buffer.get(), kReaderListBufferSize);
+    text.assign(buffer.Data(), kReaderListBufferSize);
   } catch (const std::exception&) {
     ShowHostMsg(kMsgListingFailed);
     code = 0;
@@ -142,7 +136,7 @@ void Tfrm_option::LoadReaderList() {
   }
 
   if (code == 0) {
-    ListBox->SetText(ReplaceAll(Trim(text), std::string_view("\0", 1), "\r\n", false));
+    ListBox->SetText(ReaderListText(text));
   } else {
     const std::string logText = kListErrorLogText + std::to_string(static_cast<uint32_t>(code));
     Error("1", logText.c_str());
@@ -179,14 +173,18 @@ void Tfrm_option::btn_connectClick(TObject*) {
   }
   // The selected line is tested, not the stored current reader.
   const std::string name = ListBox->Line(index);
-  char area[kConnectAreaSize] = {};
+  // The area lies on the heap with a guard area after it, never on the handler's stack.
+  TReaderBuffer area(kConnectAreaSize);
   const int32_t code = [&] {
     const TWaitCursor wait;  // the reader library may take its time; put back on every path
-    return FScardInvoker->SCConnectReader(name.c_str(), area);
+    return FScardInvoker->SCConnectReader(name.c_str(), area.Data());
   }();
   // Once the connect call has returned, the disconnect follows the outcome message in
   // every case, also when showing the outcome fails.
   try {
+    // A library that wrote past the area has failed the call; the general error report
+    // says so.
+    area.CheckGuard("SCConnectReader");
     if (code == 0) {
       ShowHostMsg(kMsgReaderConnected);
     } else {

@@ -24,7 +24,10 @@ constexpr int32_t kMsgTestNoReader = 70000529;     // "测试连接" with no lin
 constexpr int32_t kMsgReaderConnected = 70000530;  // the connection test succeeded
 constexpr int32_t kMsgListingFailed = 70000995;    // listing the readers raised an error
 
-// Sizes of the buffers handed to the reader library; it is told no length.
+// Sizes of the buffers handed to the reader library; it is told no length. Each lies in
+// a heap block of its own with a guard area after it (reader/ReaderBuffer.h): a library
+// that writes past the size fails that call (listing: 70000995; connection test: the
+// general error report, after the disconnect).
 constexpr int kReaderListBufferSize = 1024;
 constexpr int kConnectAreaSize = 256;
 

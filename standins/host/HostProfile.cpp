@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/DoubleByte.h"
+
 namespace {
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -208,28 +210,65 @@ bool AppendToFile(const std::string& path, std::string_view bytes) {
 std::string EscapeLine(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    if (c == '\\')
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = CharLength936(text, i);
+    const char c = text[i];
+    if (length == 2) {
+      // A double-byte character is written whole, its trail byte too (which may be 0x5C).
+      out.append(text.substr(i, 2));
+    } else if (IsLeadByte936(c) && i + 1 < text.size() &&
+               (text[i + 1] == '\r' || text[i + 1] == '\n')) {
+      // A lone lead byte before a line end: its escape begins with 0x5C, which a reader
+      // would take for this byte's trail byte, so the lead byte is written as \xHH.
+      static const char kHex[] = "0123456789ABCDEF";
+      const unsigned char b = static_cast<unsigned char>(c);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else if (c == '\\') {
       out += "\\\\";
-    else if (c == '\r')
+    } else if (c == '\r') {
       out += "\\r";
-    else if (c == '\n')
+    } else if (c == '\n') {
       out += "\\n";
-    else
+    } else {
       out += c;
+    }
+    i += length;
   }
   return out;
 }
 
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
 std::string UnescapeLine(std::string_view field) {
   std::string out;
   out.reserve(field.size());
-  for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 1 < field.size()) {
-      const char next = field[++i];
-      out += next == 'r' ? '\r' : next == 'n' ? '\n' : next;
+  for (size_t i = 0; i < field.size();) {
+    if (CharLength936(field, i) == 2) {
+      out.append(field.substr(i, 2));
+      i += 2;
+    } else if (field[i] == '\\' && i + 1 < field.size()) {
+      const char next = field[i + 1];
+      if (next == 'x' && i + 3 < field.size() && HexValue(field[i + 2]) >= 0 &&
+          HexValue(field[i + 3]) >= 0) {
+        out += static_cast<char>(HexValue(field[i + 2]) * 16 + HexValue(field[i + 3]));
+        i += 4;
+      } else {
+        out += next == 'r' ? '\r' : next == 'n' ? '\n' : next;
+        i += 2;
+      }
     } else {
-      out += field[i];
+      out += field[i++];
     }
   }
   return out;

@@ -83,7 +83,12 @@ std::string FillMsgText(std::string_view format, std::string_view param);
 std::optional<std::string> ReadWholeFile(const std::string& path);
 // Appends bytes to a file; "" appends to stderr. Returns false when the file cannot be written.
 bool AppendToFile(const std::string& path, std::string_view bytes);
-// One transcript or log field: backslash, CR and LF written as \\, \r and \n.
+// One transcript or log field, escaped by character of code page 936: a single-byte
+// backslash, CR and LF are written as \\, \r and \n; a double-byte character is written
+// whole, so a trail byte 0x5C stays one byte ("\xC7\x5C" stays as it is); a lone lead
+// byte before CR or LF is written as \xHH (its raw form would pair with the backslash).
+//
+//   EscapeLine("a\\b\n") == "a\\\\b\\n"
 std::string EscapeLine(std::string_view text);
 // The field as it was before EscapeLine.
 std::string UnescapeLine(std::string_view field);

@@ -148,6 +148,29 @@ TEST(HostProfile, ShippedProfileHasEveryMessageTheModuleShows) {
 
 namespace {
 
+TEST(HostProfile, TranscriptFieldsAreEscapedByCharacter) {
+  // "淺" is 9C 5C (trail byte a backslash), "读" B6 C1; B6 alone is a lone lead byte.
+  struct Case {
+    const char* name;
+    std::string text, escaped;
+  };
+  const Case cases[] = {
+      {"backslash and line ends", "a\\b\r\nc", "a\\\\b\\r\\nc"},
+      {"a trail byte 0x5C stays one byte", "淺名", "淺名"},
+      {"a backslash after a double-byte character", "淺\\", "淺\\\\"},
+      {"a lone lead byte before a line end", "\xB6\n读", "\\xB6\\n读"},
+      {"a lone lead byte before a blank stays as it is", "\xB6 x", "\xB6 x"},
+      {"a lone lead byte at the end", "x\xB6", "x\xB6"},
+      {"text that looks like an escape", "\\xB6", "\\\\xB6"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string field = EscapeLine(c.text);
+    EXPECT_EQ(field, c.escaped);
+    EXPECT_EQ(UnescapeLine(field), c.text);
+  }
+}
+
 TEST(HostProfile, RecordedMessagesReadBackAsWritten) {
   // "读" is B6 C1 and "\xB5\x5C" a double-byte character whose trail byte is a backslash.
   const std::string param = "A\\B\r\n\xB5\x5C 读";

@@ -89,6 +89,43 @@ TEST_F(HostServicesTest, ParameterTextIsCutTo255Bytes) {
   EXPECT_EQ(MakeShortText("读卡器").Length, 6);
 }
 
+TEST_F(HostServicesTest, ParameterTextIsCutAtACharacterBoundary) {
+  // "读" is B6 C1 and "淺" 9C 5C in code page 936: lead bytes are 0x81 to 0xFE.
+  auto repeat = [](std::string_view unit, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) out += unit;
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::string text;
+    size_t wantLength;
+  };
+  const Case cases[] = {
+      {"single bytes are cut at 255", std::string(300, 'R'), 255},
+      {"128 double-byte characters lose the lead byte at 255", repeat("读", 128), 254},
+      {"a trail byte at 255 keeps the character", "R" + repeat("读", 128), 255},
+      {"trail bytes 0x5C count as trail bytes", repeat("淺", 130), 254},
+      {"a lead byte at 255 before a blank is cut as well", std::string(254, 'R') + "\xB6 ", 254},
+      {"255 bytes are kept whole", std::string(253, 'R') + "读", 255},
+      {"a shorter name ending in a lead byte is kept whole", "R\xB6", 2},
+      {"empty", "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TShortText shortText = MakeShortText(c.text);
+    ASSERT_EQ(shortText.Length, c.wantLength);
+    EXPECT_EQ(std::string(shortText.Chars, shortText.Length), c.text.substr(0, c.wantLength));
+  }
+}
+
+TEST_F(HostServicesTest, TranscriptKeepsDoubleByteCharactersWhole) {
+  // "淺" is 9C 5C: its trail byte is a backslash, which the transcript must not double.
+  ShowHostMsg(kMsgReaderStored, "淺名\\");
+  EXPECT_EQ(Transcript(),
+            "InforMsg 70000527 param=淺名\\\\ text=读卡器 淺名\\\\ 已设置为当前读卡器。\n");
+}
+
 TEST_F(HostServicesTest, GetMsgReturnsTheFormatUnfilled) {
   HostString format = HostMsgText(kMsgErrorFormat);
   EXPECT_EQ(format.View(), "读卡器操作失败，错误代码：%s，错误说明：%s");

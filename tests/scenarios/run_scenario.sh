@@ -6,7 +6,8 @@
 #   run_scenario.sh BIN_DIR MODHOST SCENARIO_DIR [MODULE]
 #
 # SCENARIO_DIR holds script.txt and may hold: reader.sim.ini (configuration of the
-# simulated library, installed as the file named in its first line "# install: NAME"),
+# simulated library, installed as the file named in its first line "# install: NAME",
+# built as the variant named in a line "# variant: FILE", lurmScard.dll by default),
 # SysConfig.ini, Params.ini (the host's [Params] section) and modhost.args.
 set -uo pipefail
 bin=$(cd "$1" && pwd) modhost=$2 scenario=$(cd "$3" && pwd) module=${4:-}
@@ -34,7 +35,8 @@ native_path() { if ((windows)); then echo "Z:$1"; else echo "$1"; fi; }
 if [[ -f $scenario/reader.sim.ini ]]; then
   name=$(sed -n '1s/^# install: *//p' "$scenario/reader.sim.ini")
   name=${name:-lurmScard_old.dll}
-  cp "$bin/lurmScard.dll" "$sub/$name"
+  variant=$(sed -n 's/^# variant: *//p' "$scenario/reader.sim.ini")
+  cp "$bin/${variant:-lurmScard.dll}" "$sub/$name"
   { cat "$scenario/reader.sim.ini"; echo "trace=$(native_path "$root/calls.txt")"; } >"$sub/$name.sim.ini"
 fi
 [[ -f $scenario/SysConfig.ini ]] && cp "$scenario/SysConfig.ini" "$sub/"

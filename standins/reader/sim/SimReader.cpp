@@ -36,6 +36,11 @@ struct TSimConfig {
   bool NullErrorText = false;
   std::string ErrorText = "simulated reader error";
   std::string TracePath;
+  // Misbehaviour, honoured only by the faulty variant: the export that writes to address 0,
+  // and the number of bytes each call writes past the caller's buffer.
+  std::string FaultIn;
+  int ListOverrun = 0;
+  int ConnectOverrun = 0;
 };
 
 #if defined(_WIN32)
@@ -129,6 +134,14 @@ TSimConfig LoadConfig() {
       config.NullErrorText = value == "1";
     } else if (key == "trace") {
       config.TracePath = value;
+#if defined(SIM_FAULTS)
+    } else if (key == "fault") {
+      config.FaultIn = value;
+    } else if (key == "listoverrun") {
+      config.ListOverrun = std::atoi(value.c_str());
+    } else if (key == "connectoverrun") {
+      config.ConnectOverrun = std::atoi(value.c_str());
+#endif
     }
   }
   return config;
@@ -141,6 +154,28 @@ void Trace(const TSimConfig& config, const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), f);
   std::fputc('\n', f);
   std::fclose(f);
+}
+
+// True (after tracing "<export> fault") when the faulty variant is to write to address 0
+// in this export. The write comes at the end of the export, after the call's own objects
+// are gone, so that the native build's leak checker sees only what others leak.
+bool FaultConfigured(const TSimConfig& config, const char* exportName) {
+  if (config.FaultIn != exportName) return false;
+  Trace(config, std::string(exportName) + " fault");
+  return true;
+}
+
+// The pointer is read through a volatile object so the compiler emits a real store to
+// address 0 (an access violation), not a trap instruction of its own; the
+// undefined-behaviour sanitizer of the native build would stop at the store itself.
+__attribute__((no_sanitize("undefined"))) void WriteToAddressZero() {
+  static char* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
+
+// The faulty variant writes count bytes past the end of the caller's buffer.
+void Overrun(char* buffer, int size, int count) {
+  if (count > 0) std::memset(buffer + size, 'O', static_cast<size_t>(count));
 }
 
 }  // namespace
@@ -156,27 +191,42 @@ extern "C" {
 
 #if defined(SIM_EXPORT_SCListReaders)
 int32_t RS_SCARD_CALL SCListReaders(char* buffer) {
-  TSimConfig config = LoadConfig();
-  bool zeroed = true;
-  for (int i = 0; i < kSCListBufferSize; ++i) zeroed = zeroed && buffer[i] == '\0';
-  Trace(config, std::string("SCListReaders zeroed=") + (zeroed ? "1" : "0"));
-  // Never beyond the caller's buffer, whatever the configuration holds.
-  size_t count = config.ListBytes.size();
-  if (count > static_cast<size_t>(kSCListBufferSize)) count = kSCListBufferSize;
-  std::memcpy(buffer, config.ListBytes.data(), count);
-  return config.ListResult;
+  bool fault = false;
+  const int32_t result = [&] {
+    TSimConfig config = LoadConfig();
+    bool zeroed = true;
+    for (int i = 0; i < kSCListBufferSize; ++i) zeroed = zeroed && buffer[i] == '\0';
+    Trace(config, std::string("SCListReaders zeroed=") + (zeroed ? "1" : "0"));
+    // Never beyond the caller's buffer, whatever the configuration holds (but the
+    // faulty variant's overrun).
+    size_t count = config.ListBytes.size();
+    if (count > static_cast<size_t>(kSCListBufferSize)) count = kSCListBufferSize;
+    std::memcpy(buffer, config.ListBytes.data(), count);
+    fault = FaultConfigured(config, "SCListReaders");
+    Overrun(buffer, kSCListBufferSize, config.ListOverrun);
+    return config.ListResult;
+  }();
+  if (fault) WriteToAddressZero();
+  return result;
 }
 #endif
 
 #if defined(SIM_EXPORT_SCConnectReader)
 int32_t RS_SCARD_CALL SCConnectReader(const char* readerName, char* out) {
-  TSimConfig config = LoadConfig();
-  std::string name = readerName != nullptr ? readerName : "";
-  Trace(config, "SCConnectReader name=" + name);
-  std::memset(out, 0x5A, kSCConnectBufferSize);
-  for (const auto& [reader, code] : config.ConnectResults)
-    if (reader == name) return code;
-  return config.ConnectDefault;
+  bool fault = false;
+  const int32_t result = [&] {
+    TSimConfig config = LoadConfig();
+    std::string name = readerName != nullptr ? readerName : "";
+    Trace(config, "SCConnectReader name=" + name);
+    std::memset(out, 0x5A, kSCConnectBufferSize);
+    fault = FaultConfigured(config, "SCConnectReader");
+    Overrun(out, kSCConnectBufferSize, config.ConnectOverrun);
+    for (const auto& [reader, code] : config.ConnectResults)
+      if (reader == name) return code;
+    return config.ConnectDefault;
+  }();
+  if (fault) WriteToAddressZero();
+  return result;
 }
 #endif
 
@@ -206,11 +256,17 @@ int32_t RS_SCARD_CALL SCSendCmd(const uint8_t* command, int32_t commandLength, u
 const char* RS_SCARD_CALL SCGetErrorText(int32_t code) {
   // Valid until the next call, as the caller reads it at once.
   static std::string text;
-  TSimConfig config = LoadConfig();
-  Trace(config, "SCGetErrorText code=" + std::to_string(code));
-  if (config.NullErrorText) return nullptr;
-  text = config.ErrorText;
-  return text.c_str();
+  bool fault = false;
+  const char* result = [&]() -> const char* {
+    TSimConfig config = LoadConfig();
+    Trace(config, "SCGetErrorText code=" + std::to_string(code));
+    fault = FaultConfigured(config, "SCGetErrorText");
+    if (config.NullErrorText) return nullptr;
+    text = config.ErrorText;
+    return text.c_str();
+  }();
+  if (fault) WriteToAddressZero();
+  return result;
 }
 #endif
 

@@ -1,0 +1,81 @@
+#pragma once
+// Containment of processor faults in calls into another library: a call made through
+// CallFaultContained that raises a processor fault (an access violation, an illegal
+// instruction, an integer division by zero, ...) which the called code does not handle
+// itself becomes a ProcessorFaultError of that call, instead of ending the process.
+//
+//   int32_t code = CallFaultContained("SCListReaders", [&] { return list(buffer); });
+//
+// 32-bit Windows: the call runs below an exception registration of our own on the
+// thread's SEH chain, so handlers the library installed itself see the fault first. When
+// it reaches ours, the library's unwind handlers run (RtlUnwind), and execution resumes
+// at the recovery point saved before the call: stack pointer, frame pointer and the
+// callee-saved registers as they were (whatever the stdcall callee had popped), the SEH
+// chain as it was, the direction flag clear, the x87 control word and MXCSR as they were
+// and pending x87 exceptions cleared. A stack overflow is not contained (its guard page is
+// gone), nor is anything raised by software (C++ or other software exceptions go on to
+// their own handlers).
+// POSIX (the native build): handlers for SIGSEGV, SIGBUS, SIGILL and SIGFPE are installed
+// for the length of the call only, and a fault returns to the recovery point with
+// siglongjmp; the codes are given as the target's exception codes below.
+// Either way the library's frames are abandoned: what it held at that moment (locks,
+// memory, half-updated globals of its own) stays as the fault left it, until its binding
+// unloads it. Calls are contained on the thread that makes them; nested calls each
+// contain their own faults.
+#include <cstdint>
+#include <string>
+#include <type_traits>
+
+#include "platform/Exception.h"
+
+// A processor fault raised inside a contained call. The message names the operation,
+// the system's exception code and the faulting instruction's address.
+class ProcessorFaultError : public Exception {
+ public:
+  ProcessorFaultError(const char* operation, uint32_t code, uintptr_t address);
+  uint32_t Code() const { return FCode; }
+  uintptr_t Address() const { return FAddress; }
+
+ private:
+  uint32_t FCode;
+  uintptr_t FAddress;
+};
+
+// Exception codes of the faults, as the target system numbers them.
+inline constexpr uint32_t kFaultAccessViolation = 0xC0000005;
+inline constexpr uint32_t kFaultIllegalInstruction = 0xC000001D;
+inline constexpr uint32_t kFaultIntegerDivideByZero = 0xC0000094;
+inline constexpr uint32_t kFaultIntegerOverflow = 0xC0000095;
+inline constexpr uint32_t kFaultFloatingPoint = 0xC0000090;  // invalid operation
+
+// What a contained call ended with: no fault (Code 0), or the fault's code and address.
+struct TProcessorFault {
+  uint32_t Code = 0;
+  uintptr_t Address = 0;
+};
+
+// True where faults are contained (32-bit Windows, POSIX).
+bool FaultContainmentAvailable();
+
+// Runs body(context) contained. Returns true when body returned; false when a processor
+// fault was contained, described in fault. body must not throw.
+bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& fault);
+
+// Runs call() contained and returns its result; raises ProcessorFaultError(operation, ...)
+// when a processor fault was contained. call must not throw.
+template <typename Call>
+auto CallFaultContained(const char* operation, Call&& call) {
+  using TResult = decltype(call());
+  struct TFrame {
+    std::remove_reference_t<Call>* Function;
+    TResult Result;
+  } frame{&call, TResult{}};
+  auto body = [](void* context) noexcept {
+    auto* f = static_cast<TFrame*>(context);
+    f->Result = (*f->Function)();
+  };
+  TProcessorFault fault;
+  if (!RunFaultContained(body, &frame, fault))
+    throw ProcessorFaultError(operation, fault.Code, fault.Address);
+  return frame.Result;
+}
