@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/Profile.h"
+#include "platform/ProfileFile.h"
 
 namespace {
 
@@ -52,29 +53,9 @@ std::string Loose(std::string_view name) {
   return out;
 }
 
-// What the writer refuses: a value with a line end or NUL; a section or key name that,
-// without the blanks and line ends around it, is empty or holds a line end or NUL; a key
-// name with "=" or starting with "[".
-bool Refused(std::string_view section, std::string_view key, std::string_view value) {
-  const std::string_view kBreaks("\r\n\0", 3);
-  auto trimmed = [](std::string_view s) {
-    while (!s.empty() && IsNameBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsNameBlank(s.back())) s.remove_suffix(1);
-    return s;
-  };
-  const std::string_view s = trimmed(section), k = trimmed(key);
-  return value.find_first_of(kBreaks) != std::string_view::npos || s.empty() || k.empty() ||
-         s.find_first_of(kBreaks) != std::string_view::npos ||
-         k.find_first_of(kBreaks) != std::string_view::npos ||
-         k.find('=') != std::string_view::npos || k.front() == '[';
-}
-
-// A name whose last byte is a lead byte of code page 936 with no trail byte after it.
-// Known limit of the writer, reported to its owner: it writes such a section name as it
-// is, "[A\xCB]", and the reader then takes the lead byte and the "]" (0x5D, a valid trail
-// byte) for one double-byte character, so the section has no end and the key written
-// cannot be read back. The fuzzer leaves such section names out. (Key names are not
-// affected: "=" cannot be a trail byte.)
+// A name whose last byte is a lead byte of code page 936 with no trail byte after it: the
+// reader would take that byte and the "]" after it for one double-byte character, so such
+// a name could not be read back.
 bool EndsInLoneLeadByte(std::string_view name) {
   while (!name.empty() && IsNameBlank(name.back())) name.remove_suffix(1);
   size_t i = 0;
@@ -94,6 +75,32 @@ bool EndsInLoneLeadByte(std::string_view name) {
     ++i;
   }
   return lone;
+}
+
+// What the writer refuses: a value with a line end or NUL; a section or key name that,
+// without the blanks and line ends around it, is empty, holds a line end or NUL or ends in
+// a lone lead byte; a key name with "=" or starting with "[".
+bool Refused(std::string_view section, std::string_view key, std::string_view value) {
+  const std::string_view kBreaks("\r\n\0", 3);
+  auto trimmed = [](std::string_view s) {
+    while (!s.empty() && IsNameBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsNameBlank(s.back())) s.remove_suffix(1);
+    return s;
+  };
+  const std::string_view s = trimmed(section), k = trimmed(key);
+  return value.find_first_of(kBreaks) != std::string_view::npos || s.empty() || k.empty() ||
+         s.find_first_of(kBreaks) != std::string_view::npos ||
+         k.find_first_of(kBreaks) != std::string_view::npos ||
+         k.find('=') != std::string_view::npos || k.front() == '[' || EndsInLoneLeadByte(s) ||
+         EndsInLoneLeadByte(k);
+}
+
+// A file in UTF-16 LE (it starts with the byte-order mark) also refuses a text that has no
+// form in the system code page: it could not be written as UTF-16.
+bool RefusedInUtf16(std::string_view file, std::string_view section, std::string_view key,
+                    std::string_view value) {
+  if (!file.starts_with("\xFF\xFE")) return false;
+  return !AnsiToUtf16(section) || !AnsiToUtf16(key) || !AnsiToUtf16(value);
 }
 
 // Every "[section]" and "key=" of the file, as plain probes.
@@ -128,8 +135,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   probes.emplace_back(input.ConsumeRandomLengthString(32), input.ConsumeRandomLengthString(32));
   if (probes.size() > 64) probes.resize(64);
 
-  if (EndsInLoneLeadByte(section)) return 0;
-
   const std::string& path = WorkFile();
   WriteFile(path, file);
   const std::string kAbsent = "\x01 absent \x01";
@@ -139,13 +144,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     IniWriteString(path, section, key, value);
   } catch (const IniFormatError& e) {
-    if (!Refused(section, key, value)) {
+    if (!Refused(section, key, value) && !RefusedInUtf16(file, section, key, value)) {
       std::fprintf(stderr, "IniWriteString refused an acceptable name or value: %s\n", e.what());
       std::abort();
     }
     return 0;
   }
-  if (Refused(section, key, value)) {
+  if (Refused(section, key, value) || RefusedInUtf16(file, section, key, value)) {
     std::fprintf(stderr, "IniWriteString wrote a name or value it should refuse\n");
     std::abort();
   }
