@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/DoubleByte.h"
 #include "platform/ProfileFile.h"
 
 namespace {
@@ -20,13 +21,8 @@ bool IsBlank(C c) {
   return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' || c == '\x1A';
 }
 
-// First byte of a double-byte character of code page 936, when a second byte follows.
-bool IsLeadByte(std::string_view text, size_t i) {
-  const auto b = static_cast<uint8_t>(text[i]);
-  if (b < 0x81 || b > 0xFE || i + 1 >= text.size()) return false;
-  const auto t = static_cast<uint8_t>(text[i + 1]);
-  return t >= 0x40 && t <= 0xFE && t != 0x7F;
-}
+// First byte of a double-byte character of code page 936, when its second byte follows.
+bool IsLeadByte(std::string_view text, size_t i) { return CharLength936(text, i) == 2; }
 // UTF-16 units stand each on its own.
 bool IsLeadByte(std::u16string_view, size_t) { return false; }
 
@@ -34,16 +30,8 @@ bool IsLeadByte(std::u16string_view, size_t) { return false; }
 // before "]" or "=", it would take that character as its second byte.
 bool EndsInLoneLeadByte(std::string_view text) {
   size_t i = 0;
-  while (i < text.size()) {
-    if (IsLeadByte(text, i)) {
-      i += 2;
-      continue;
-    }
-    const auto b = static_cast<uint8_t>(text[i]);
-    if (i + 1 == text.size() && b >= 0x81 && b <= 0xFE) return true;
-    ++i;
-  }
-  return false;
+  while (i + 1 < text.size()) i += CharLength936(text, i);
+  return i + 1 == text.size() && IsLeadByte936(text[i]);
 }
 
 template <class C>

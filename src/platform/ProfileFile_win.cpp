@@ -8,6 +8,7 @@
 
 #include "platform/Profile.h"
 #include "platform/ProfileFile.h"
+#include "platform/WinHandles.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ std::string SystemMessage(DWORD error) {
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string message = n != 0 && text != nullptr ? std::string(text, n) : "system error";
-  if (text != nullptr) LocalFree(text);
+  const UniqueLocalMemory owner(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                               message.back() == ' ' || message.back() == '.'))
     message.pop_back();
@@ -35,38 +36,6 @@ IniWriteError::IniWriteError(const std::string& path, const std::string& operati
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// One owned file handle; INVALID_HANDLE_VALUE is the empty value.
-class THandle {
- public:
-  explicit THandle(HANDLE handle) : FHandle(handle) {}
-  THandle(const THandle&) = delete;
-  THandle& operator=(const THandle&) = delete;
-  ~THandle() { Close(); }
-  HANDLE Get() const { return FHandle; }
-  bool Valid() const { return FHandle != INVALID_HANDLE_VALUE; }
-  void Close() { Reset(INVALID_HANDLE_VALUE); }
-  void Reset(HANDLE handle) {
-    if (Valid()) CloseHandle(FHandle);
-    FHandle = handle;
-  }
-
- private:
-  HANDLE FHandle;
-};
-
-// A security descriptor the system allocated; freed with the object.
-class TLocalSecurity {
- public:
-  TLocalSecurity() = default;
-  TLocalSecurity(const TLocalSecurity&) = delete;
-  TLocalSecurity& operator=(const TLocalSecurity&) = delete;
-  ~TLocalSecurity() {
-    if (Descriptor != nullptr) LocalFree(Descriptor);
-  }
-  PSECURITY_DESCRIPTOR Descriptor = nullptr;
-  PACL Dacl = nullptr;  // inside Descriptor
-};
 
 std::optional<std::wstring> ToWide(std::string_view text) {
   if (text.empty()) return std::wstring();
@@ -164,7 +133,8 @@ DWORD CutAt(HANDLE file, size_t size) {
 // What belongs to an existing file rather than to its bytes.
 struct TOldFile {
   BY_HANDLE_FILE_INFORMATION Info{};
-  TLocalSecurity Security;  // its access rights; no descriptor when they could not be read
+  UniqueLocalMemory Security;  // its access rights; none when they could not be read
+  PACL Dacl = nullptr;         // inside Security
   SECURITY_DESCRIPTOR_CONTROL Control = 0;
 };
 
@@ -172,12 +142,10 @@ struct TOldFile {
 // file made there gets the same ones. A protected or missing list, or one with rights
 // of the file's own (Wine gives every file those, from its Unix permissions), is not.
 bool RightsAllInherited(const TOldFile& old) {
-  if (old.Security.Descriptor == nullptr || old.Security.Dacl == nullptr ||
-      (old.Control & SE_DACL_PROTECTED) != 0)
-    return false;
-  for (DWORD i = 0; i < old.Security.Dacl->AceCount; ++i) {
+  if (!old.Security || old.Dacl == nullptr || (old.Control & SE_DACL_PROTECTED) != 0) return false;
+  for (DWORD i = 0; i < old.Dacl->AceCount; ++i) {
     void* ace = nullptr;
-    if (!GetAce(old.Security.Dacl, i, &ace)) return false;
+    if (!GetAce(old.Dacl, i, &ace)) return false;
     if ((static_cast<ACE_HEADER*>(ace)->AceFlags & INHERITED_ACE) == 0) return false;
   }
   return true;
@@ -190,17 +158,17 @@ bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_v
   static std::atomic<unsigned> counter{0};
   const std::wstring folder = target.substr(0, target.find_last_of(L'\\') + 1);
   std::wstring temp;
-  THandle file(INVALID_HANDLE_VALUE);
-  for (int attempt = 0; attempt < 100 && !file.Valid(); ++attempt) {
+  UniqueKernelHandle file;
+  for (int attempt = 0; attempt < 100 && !file; ++attempt) {
     temp = folder + L"~ini" + std::to_wstring(GetCurrentProcessId()) + L"-" +
            std::to_wstring(counter++) + L".tmp";
-    file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid() && GetLastError() != ERROR_FILE_EXISTS) return false;
+    file.Reset(ValidOrNull(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (!file && GetLastError() != ERROR_FILE_EXISTS) return false;
   }
-  if (!file.Valid()) return false;
+  if (!file) return false;
   auto fail = [&] {
-    file.Close();
+    file.Reset();
     DeleteFileW(temp.c_str());
     return false;
   };
@@ -208,7 +176,7 @@ bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_v
   if (old != nullptr && !SetFileTime(file.Get(), &old->Info.ftCreationTime, nullptr, nullptr))
     return fail();
   if (!FlushFileBuffers(file.Get())) return fail();
-  file.Close();
+  file.Reset();
   if (old != nullptr) {
     constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -233,9 +201,10 @@ bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_v
 void WriteInPlace(const std::string& path, const std::wstring& target, const std::string* oldBytes,
                   std::string_view bytes) {
   const bool create = oldBytes == nullptr;
-  THandle file(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                           create ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) throw IniWriteError(path, "CreateFileW", static_cast<long>(GetLastError()));
+  UniqueKernelHandle file(ValidOrNull(
+      CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                  create ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  if (!file) throw IniWriteError(path, "CreateFileW", static_cast<long>(GetLastError()));
   const std::string_view old = create ? std::string_view() : std::string_view(*oldBytes);
   const size_t overlap = std::min(old.size(), bytes.size());
   const size_t same = static_cast<size_t>(
@@ -245,7 +214,7 @@ void WriteInPlace(const std::string& path, const std::wstring& target, const std
   // Puts the old bytes back after a failure (a created file goes again) and reports it.
   auto fail = [&](const char* operation, DWORD error) {
     if (create) {
-      file.Close();
+      file.Reset();
       DeleteFileW(target.c_str());
     } else {
       WriteAt(file.Get(), old.substr(same), same);
@@ -276,9 +245,10 @@ TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, lon
     osError = static_cast<long>(GetLastError());
     return TFileReadResult::Failed;
   }
-  THandle file(CreateFileW(wide->c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.Valid()) {
+  const UniqueKernelHandle file(
+      ValidOrNull(CreateFileW(wide->c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)));
+  if (!file) {
     osError = static_cast<long>(GetLastError());
     return (osError == ERROR_FILE_NOT_FOUND || osError == ERROR_PATH_NOT_FOUND)
                ? TFileReadResult::Missing
@@ -301,9 +271,10 @@ void UpdateProfileFile(const std::string& path,
   std::string oldBytes;
   bool exists = false;
   {
-    THandle file(CreateFileW(target.c_str(), GENERIC_READ | READ_CONTROL, kShareAll, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
+    const UniqueKernelHandle file(
+        ValidOrNull(CreateFileW(target.c_str(), GENERIC_READ | READ_CONTROL, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (!file) {
       const DWORD error = GetLastError();
       if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
         throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
@@ -318,11 +289,12 @@ void UpdateProfileFile(const std::string& path,
         throw IniWriteError(path, "read-only attribute", ERROR_ACCESS_DENIED);
       if (const DWORD error = ReadAll(file.Get(), oldBytes))
         throw IniWriteError(path, "ReadFile", static_cast<long>(error));
+      PSECURITY_DESCRIPTOR descriptor = nullptr;
       if (GetSecurityInfo(file.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                          &old.Security.Dacl, nullptr, &old.Security.Descriptor) == ERROR_SUCCESS) {
+                          &old.Dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
+        old.Security.Reset(descriptor);
         DWORD revision = 0;
-        if (!GetSecurityDescriptorControl(old.Security.Descriptor, &old.Control, &revision))
-          old.Control = 0;
+        if (!GetSecurityDescriptorControl(descriptor, &old.Control, &revision)) old.Control = 0;
       }
     }
   }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/UniqueHandle.h"
+#include "platform/WinHandles.h"
 #include "platform/Window.h"
 
 struct TMessageWindow::TState {
@@ -80,12 +80,6 @@ TMessageWindow::~TMessageWindow() {
 
 namespace {
 
-struct DeleteMemoryDc {
-  void operator()(HDC dc) const noexcept { DeleteDC(dc); }
-};
-struct DeleteBitmap {
-  void operator()(HBITMAP bitmap) const noexcept { DeleteObject(bitmap); }
-};
 struct CloseFile {
   void operator()(FILE* file) const noexcept { std::fclose(file); }
 };
@@ -100,14 +94,10 @@ bool SaveWindowImage(TWindowHandle window, const std::string& bmpPath) {
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return false;
   // The window's DC goes back to the window (ReleaseDC needs both), after the memory DC.
-  HDC windowDc = GetWindowDC(hwnd);
+  const TWindowDc windowDcOwner(hwnd, TWindowDc::kWholeWindow);
+  HDC windowDc = windowDcOwner.Get();
   if (windowDc == nullptr) return false;
-  struct TWindowDcGuard {
-    HWND Window;
-    HDC Dc;
-    ~TWindowDcGuard() { ReleaseDC(Window, Dc); }
-  } windowDcGuard{hwnd, windowDc};
-  const UniqueHandle<HDC, DeleteMemoryDc> memDc(CreateCompatibleDC(windowDc));
+  const UniqueMemoryDc memDc(CreateCompatibleDC(windowDc));
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
   bi.bmiHeader.biWidth = w;
@@ -116,8 +106,7 @@ bool SaveWindowImage(TWindowHandle window, const std::string& bmpPath) {
   bi.bmiHeader.biBitCount = 24;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  const UniqueHandle<HBITMAP, DeleteBitmap> dib(
-      CreateDIBSection(windowDc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  const UniqueBitmap dib(CreateDIBSection(windowDc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!memDc || !dib) return false;
   HGDIOBJ old = SelectObject(memDc.Get(), dib.Get());
   // What the screen shows; a window that is not on the screen draws itself instead.

@@ -84,4 +84,15 @@ bool WaitForCard(const char* reader, bool present, int timeoutMs) {
   return false;
 }
 
+std::string StartWithEmptyReaders() {
+  for (const char* request : {"start-service", "remove-card 0", "remove-card 1"}) {
+    const std::string reply = Request(request);
+    if (reply != "ok") return std::string(request) + ": " + reply;
+  }
+  for (const char* reader : {kReader0, kReader1}) {
+    if (!WaitForCard(reader, false)) return std::string(reader) + " still has a card";
+  }
+  return "";
+}
+
 }  // namespace LiveStack

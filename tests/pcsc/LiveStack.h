@@ -37,4 +37,8 @@ long long NowMs();
 // a card; false when it did not within the time.
 bool WaitForCard(const char* reader, bool present, int timeoutMs = 10000);
 
+// Brings the stack to where each test starts: the service running and both readers
+// empty. Returns "" when it is there, otherwise the step that failed and its reply.
+std::string StartWithEmptyReaders();
+
 }  // namespace LiveStack

@@ -47,11 +47,7 @@ class PcscLive : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(LiveStack::Available()) << "run this program under tests/pcsc/livestack.py";
-    ASSERT_EQ(LiveStack::Request("start-service"), "ok");
-    ASSERT_EQ(LiveStack::Request("remove-card 0"), "ok");
-    ASSERT_EQ(LiveStack::Request("remove-card 1"), "ok");
-    ASSERT_TRUE(LiveStack::WaitForCard(kReader0, false));
-    ASSERT_TRUE(LiveStack::WaitForCard(kReader1, false));
+    ASSERT_EQ(LiveStack::StartWithEmptyReaders(), "");
     lib = std::make_unique<ReaderLibrary>(ReaderLibrary::InstalledPath());
   }
   void TearDown() override {

@@ -1,6 +1,6 @@
 #pragma once
-// GDI helpers of the Windows backend: owned GDI handles, layout scaling, colours and the
-// few drawing operations the controls share.
+// GDI helpers of the Windows backend: layout scaling, colours and the few drawing
+// operations the controls share (the owned GDI handles are in platform/WinHandles.h).
 //
 //   UniqueBrush brush(CreateSolidBrush(Rgb(color)));
 //   FillRect(dc, &r, brush.Get());          // the brush is deleted at the end of the scope
@@ -8,39 +8,8 @@
 
 #include <string>
 
-#include "platform/UniqueHandle.h"
+#include "platform/WinHandles.h"
 #include "toolkit/Graphics.h"
-
-struct DeleteGdiObject {
-  void operator()(HGDIOBJ object) const noexcept { DeleteObject(object); }
-};
-struct DeleteMemoryDc {
-  void operator()(HDC dc) const noexcept { DeleteDC(dc); }
-};
-using UniqueFont = UniqueHandle<HFONT, DeleteGdiObject>;
-using UniqueBrush = UniqueHandle<HBRUSH, DeleteGdiObject>;
-using UniquePen = UniqueHandle<HPEN, DeleteGdiObject>;
-using UniqueBitmap = UniqueHandle<HBITMAP, DeleteGdiObject>;
-using UniqueMemoryDc = UniqueHandle<HDC, DeleteMemoryDc>;
-
-// A window's device context from GetDC or GetWindowDC, released with the window it came
-// from. Move-only like UniqueHandle; a DC from ReleaseDC's family needs its window too.
-class TWindowDc {
- public:
-  enum TArea { kClient, kWholeWindow };
-  explicit TWindowDc(HWND hwnd, TArea area = kClient)
-      : FHwnd(hwnd), FDc(area == kClient ? GetDC(hwnd) : GetWindowDC(hwnd)) {}
-  ~TWindowDc() {
-    if (FDc != nullptr) ReleaseDC(FHwnd, FDc);
-  }
-  TWindowDc(const TWindowDc&) = delete;
-  TWindowDc& operator=(const TWindowDc&) = delete;
-  HDC Get() const { return FDc; }
-
- private:
-  HWND FHwnd;
-  HDC FDc;
-};
 
 // Selects an object into a DC for the scope and puts the old one back.
 class TSelectObject {

@@ -11,6 +11,29 @@ namespace {
 
 HWND Hwnd(const TControl& c) { return reinterpret_cast<HWND>(c.Handle()); }
 
+// The modifiers of shift are down in the thread's keyboard state for the scope, as the
+// window procedures and the dialog manager read them (Shift+Tab, Alt+F4); the state before
+// is put back afterwards.
+class TModifierKeys {
+ public:
+  explicit TModifierKeys(TShiftState shift) {
+    GetKeyboardState(FSaved);
+    BYTE state[256];
+    GetKeyboardState(state);
+    auto set = [&](int vk, bool down) { state[vk] = down ? 0x80 : 0; };
+    set(VK_SHIFT, shift & ssShift);
+    set(VK_CONTROL, shift & ssCtrl);
+    set(VK_MENU, shift & ssAlt);
+    SetKeyboardState(state);
+  }
+  ~TModifierKeys() { SetKeyboardState(FSaved); }
+  TModifierKeys(const TModifierKeys&) = delete;
+  TModifierKeys& operator=(const TModifierKeys&) = delete;
+
+ private:
+  BYTE FSaved[256];
+};
+
 }  // namespace
 
 void UserClick(TControl& control) {
@@ -29,34 +52,15 @@ void UserSelectLine(TXPTolvikListBox& list, int index) {
 }
 
 void UserKeyDown(TCustomForm& form, uint16_t key, TShiftState shift) {
-  BYTE saved[256];
-  GetKeyboardState(saved);
-  BYTE state[256];
-  GetKeyboardState(state);
-  auto set = [&](int vk, bool down) { state[vk] = down ? 0x80 : 0; };
-  set(VK_SHIFT, shift & ssShift);
-  set(VK_CONTROL, shift & ssCtrl);
-  set(VK_MENU, shift & ssAlt);
-  SetKeyboardState(state);
+  const TModifierKeys modifiers(shift);
   SendMessageW(reinterpret_cast<HWND>(form.WindowHandle()), WM_KEYDOWN, key, 1);
-  SetKeyboardState(saved);
 }
 
 void UserTypeKey(TCustomForm& form, uint16_t key, TShiftState shift) {
   HWND root = reinterpret_cast<HWND>(form.WindowHandle());
   HWND target = GetFocus();
   if (target == nullptr || GetAncestor(target, GA_ROOT) != root) target = root;
-  // The modifiers are down in the thread's keyboard state while the key is handled, as
-  // the dialog manager reads them (Shift+Tab).
-  BYTE saved[256];
-  GetKeyboardState(saved);
-  BYTE state[256];
-  GetKeyboardState(state);
-  auto set = [&](int vk, bool down) { state[vk] = down ? 0x80 : 0; };
-  set(VK_SHIFT, shift & ssShift);
-  set(VK_CONTROL, shift & ssCtrl);
-  set(VK_MENU, shift & ssAlt);
-  SetKeyboardState(state);
+  const TModifierKeys modifiers(shift);
   const bool alt = (shift & ssAlt) != 0;
   const LPARAM data = 1 |
                       (static_cast<LPARAM>(MapVirtualKeyW(key, 0 /* MAPVK_VK_TO_VSC */)) << 16) |
@@ -64,7 +68,6 @@ void UserTypeKey(TCustomForm& form, uint16_t key, TShiftState shift) {
   PostMessageW(target, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, key, data);
   PostMessageW(target, alt ? WM_SYSKEYUP : WM_KEYUP, key, data | static_cast<LPARAM>(0xC0000000u));
   Application->ProcessMessages();
-  SetKeyboardState(saved);
 }
 
 void UserCloseBox(TCustomForm& form) {

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/UniqueHandle.h"
+#include "platform/WinHandles.h"
 
 std::wstring ToWide(const std::string& text) {
   if (text.empty()) return std::wstring();
@@ -33,11 +33,6 @@ HINSTANCE ModuleInstance() {
 }
 
 namespace {
-
-struct CloseRegKey {
-  void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-using UniqueRegKey = UniqueHandle<HKEY, CloseRegKey>;
 
 // "Layout Text" of the keyboard layout id, from the system's layout registry.
 std::string LayoutText(const char* klid) {

@@ -9,7 +9,7 @@
 #include "Driver.h"
 #include "Host.h"
 #include "HostSim.h"
-#include "platform/UniqueHandle.h"
+#include "platform/DynamicLibrary.h"
 
 namespace {
 
@@ -17,10 +17,6 @@ constexpr UINT kWmHelpRequest = 0x510;
 std::atomic<int> gHelpRequests{0};
 
 using ShowFrmOptionFn = void(__stdcall*)(uintptr_t, uint32_t, uint32_t);
-
-struct FreeModule {
-  void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
-};
 
 LRESULT CALLBACK HostWndProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kWmHelpRequest) {
@@ -62,15 +58,13 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
   TTranscriptSource transcript = transcriptIn;
   transcript.HelpRequests = [] { return gHelpRequests.load(); };
 
-  const UniqueHandle<HMODULE, FreeModule> loaded(LoadLibraryA(options.Module.c_str()));
-  HMODULE module = loaded.Get();
-  if (module == nullptr) {
+  const UniqueModule module(LoadDynamicLibrary(options.Module.c_str()));
+  if (!module) {
     failures.push_back("cannot load " + options.Module + " (error " +
                        std::to_string(GetLastError()) + ")");
     return false;
   }
-  auto show = reinterpret_cast<ShowFrmOptionFn>(
-      reinterpret_cast<void*>(GetProcAddress(module, "ShowFrmOption")));
+  auto show = reinterpret_cast<ShowFrmOptionFn>(FindLibraryExport(module.Get(), "ShowFrmOption"));
   if (show == nullptr) {
     failures.push_back(options.Module + " has no export ShowFrmOption");
     return false;

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/DoubleByte.h"
+
 namespace {
 
 const char* const kCommands[] = {
@@ -14,12 +16,6 @@ const char* const kCommands[] = {
     "expect-message", "expect-text", "expect-no-message", "expect-log",   "expect-call",
     "expect-help",
 };
-
-// Lead bytes of code page 936, the system code page scripts are converted to.
-bool IsLeadByte(char c) {
-  const auto b = static_cast<unsigned char>(c);
-  return b >= 0x81 && b <= 0xFE;
-}
 
 // Virtual-key codes of the keys a script may type.
 struct TKeyName {
@@ -72,7 +68,7 @@ std::vector<std::string> SplitArgs(const std::string& line, int number) {
         char ch = line[i++];
         // A double-byte character is taken whole: its trail byte may be 0x5C or 0x22 and
         // is neither an escape nor the closing quote.
-        if (IsLeadByte(ch) && i < line.size()) {
+        if (IsLeadByte936(ch) && i < line.size()) {
           arg += ch;
           arg += line[i++];
           continue;
