@@ -2,8 +2,8 @@
 // sees are the buffer's bytes with every leading and trailing byte of code 32 or less
 // dropped, then cut at each NUL, CR LF, CR and LF.
 //
-// The list control splits its text at CR LF, CR or LF; the split below is that rule, so
-// the fuzzer covers trim, replace and split of one listing. Input: the buffer, up to
+// The list control's own split (SplitTextLines) is part of what is checked, so the fuzzer
+// covers trim, replace and split of one listing. Input: the buffer, up to
 // 1024 bytes, as it is.
 #include <cstdint>
 #include <cstdio>
@@ -13,25 +13,9 @@
 #include <vector>
 
 #include "settings/ReaderListText.h"
+#include "toolkit/TextLines.h"
 
 namespace {
-
-// The list control's split: CR LF, CR or LF end a line; a final break adds no line.
-std::vector<std::string> ListLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0, i = 0;
-  while (i < text.size()) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      i += text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n' ? 2 : 1;
-      start = i;
-    } else {
-      ++i;
-    }
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
 
 std::vector<std::string> PlainLines(std::string_view buffer) {
   size_t begin = 0, end = buffer.size();
@@ -63,7 +47,7 @@ std::vector<std::string> PlainLines(std::string_view buffer) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 1024) return -1;
   const std::string_view buffer(reinterpret_cast<const char*>(data), size);
-  const std::vector<std::string> got = ListLines(ReaderListText(buffer));
+  const std::vector<std::string> got = SplitTextLines(ReaderListText(buffer));
   const std::vector<std::string> want = PlainLines(buffer);
   if (got != want) {
     std::fprintf(stderr, "list lines differ: got %zu lines, want %zu\n", got.size(), want.size());

@@ -2,6 +2,7 @@
 
 #include "toolkit/Backend.h"
 #include "toolkit/Forms.h"
+#include "toolkit/TextLines.h"
 
 TXPTolvikEdit::TXPTolvikEdit(TComponent* owner) : TWinControl(owner) {
   SetParentColor(false);
@@ -31,22 +32,7 @@ TXPTolvikListBox::TXPTolvikListBox(TComponent* owner) : TWinControl(owner) {
 }
 
 void TXPTolvikListBox::SetText(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    char ch = text[i];
-    if (ch == '\r' || ch == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      // CR LF is one break.
-      i += (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-      start = i;
-    } else {
-      ++i;
-    }
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  FLines = std::move(lines);
+  FLines = SplitTextLines(text);
   FItemIndex = -1;
   if (HandleAllocated()) tkbackend::ListChanged(*this);
 }
