@@ -55,8 +55,21 @@ bool IsAbsolutePath(std::string_view path) {
   return path.size() >= 2 && path[1] == ':';
 }
 
+// True when the path's last character is a separator: "/" and, on Windows, "\\". The
+// path is walked by code-page-936 characters, since a double-byte character's trail byte
+// may be 0x5C and is no separator then.
+bool EndsInSeparator(std::string_view path) {
+  size_t last = 0, i = 0;
+  while (i < path.size()) {
+    last = i;
+    i += CharLength936(path, i);
+  }
+  if (path.empty() || i - last != 1) return false;
+  return path[last] == '/' || path[last] == PathSeparator();
+}
+
 std::string WithSeparator(std::string path) {
-  if (path.empty() || (path.back() != '/' && path.back() != '\\')) path += PathSeparator();
+  if (!EndsInSeparator(path)) path += PathSeparator();
   return path;
 }
 

@@ -69,6 +69,32 @@ TEST(HostProfile, EmptyFolderGivesDefaults) {
   EXPECT_EQ(text.View(), "消息 70000527 不在消息目录中");
 }
 
+// The sub-application folder always ends in this platform's separator, whatever the
+// profile gives: a separator of the other platform, or a double-byte character whose
+// second byte is 0x5C, is part of the folder's name, not its end.
+TEST(HostProfile, SubApplicationPathEndsInTheSeparator) {
+  const std::string sep(1, PathSeparator());
+  struct Case {
+    const char* name;
+    const char* path;
+    std::string want;  // after the profile folder
+  };
+  const Case cases[] = {
+      {"no separator", "sub", "sub" + sep},
+      {"a slash, a separator everywhere", "sub/", "sub/"},
+      {"double-byte character ending in 0x5C", "\xD7\x5C", "\xD7\x5C" + sep},
+      {"a backslash, a separator on Windows only", "sub\\", sep == "\\" ? "sub\\" : "sub\\" + sep},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostWorld world({{"Host.ini", std::string("[SubApp]\nPath=") + c.path + "\n"}});
+    ASSERT_TRUE(world.Opened()) << HostSim_LastError();
+    HostString path;
+    GetCurSubAppPath(path.Out());
+    EXPECT_EQ(path.View(), world.Dir() + sep + c.want);
+  }
+}
+
 TEST(HostProfile, CatalogueLines) {
   auto catalogue = ParseCatalogue(
       "; comment\r\n# comment\r\n\r\n70000527=a=b %s\r\n 70000530 = 成功 \n70000995=", "t");
