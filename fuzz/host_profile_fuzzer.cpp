@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFile(dir + "/Messages.txt", messages);
   try {
     const THostProfile profile = LoadHostProfile(dir);
-    if (profile.SubAppPath.empty() || profile.SubAppPath.back() != PathSeparator())
+    if (profile.SubAppPath.empty() ||
+        (profile.SubAppPath.back() != '/' && profile.SubAppPath.back() != '\\'))
       Fail("the sub-application path does not end in a separator");
     for (const auto& [id, format] : profile.Catalogue) (void)FillMsgText(format, param);
   } catch (const HostProfileError&) {

@@ -55,9 +55,9 @@ bool IsAbsolutePath(std::string_view path) {
   return path.size() >= 2 && path[1] == ':';
 }
 
-// True when the path's last character is a separator: "/" and, on Windows, "\\". The
-// path is walked by code-page-936 characters, since a double-byte character's trail byte
-// may be 0x5C and is no separator then.
+// True when the path's last character is a separator, "/" or "\\" (profiles written for
+// Windows are read on every platform). The path is walked by code-page-936 characters,
+// since a double-byte character's trail byte may be 0x5C and is no separator then.
 bool EndsInSeparator(std::string_view path) {
   size_t last = 0, i = 0;
   while (i < path.size()) {
@@ -65,7 +65,7 @@ bool EndsInSeparator(std::string_view path) {
     i += CharLength936(path, i);
   }
   if (path.empty() || i - last != 1) return false;
-  return path[last] == '/' || path[last] == PathSeparator();
+  return path[last] == '/' || path[last] == '\\';
 }
 
 std::string WithSeparator(std::string path) {
