@@ -2,15 +2,14 @@
 // own reads the file, checks that it is one whole version, and writes the next whole
 // version, in a loop, while the test selects readers through IniWriteString. Every
 // version the rival reads must be whole (its own last version with our last value),
-// none of its versions may be lost, and every select must be written. Under Windows the rival opens
-// the file sharing nothing or sharing reading and writing; elsewhere it takes an exclusive flock
-// lock.
+// none of its versions may be lost, and every select must be written. Under Windows
+// the rival opens the file sharing nothing, or sharing reading and writing;
+// elsewhere it takes an exclusive flock lock.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
