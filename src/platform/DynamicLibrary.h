@@ -1,5 +1,5 @@
 #pragma once
-// Libraries loaded at run time from a file path: LoadLibraryA / GetProcAddress /
+// Libraries loaded at run time from a file path: LoadLibraryExW / GetProcAddress /
 // FreeLibrary on Windows, dlopen / dlsym / dlclose elsewhere.
 //
 //   TModuleHandle h = LoadDynamicLibrary("C:\\app\\lurmScard.dll");
@@ -7,7 +7,12 @@
 //   FreeDynamicLibrary(h);
 //
 // Paths are 8-bit texts in the system code page and should be full paths: a bare
-// file name makes the system search its library path.
+// file name makes the system search its library path. On Windows a library loaded by
+// its path finds the libraries it imports in its own folder first, in the program's
+// folder no more (the altered search order: its folder, the system folders, the
+// current directory or the folder the process named with SetDllDirectory instead,
+// PATH); elsewhere the library's own run path decides, and the current directory is
+// never searched.
 #include <cstdint>
 
 #include "platform/UniqueHandle.h"

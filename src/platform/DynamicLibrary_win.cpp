@@ -1,9 +1,37 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/DynamicLibrary.h"
 
 TModuleHandle LoadDynamicLibrary(const char* path) {
-  return reinterpret_cast<TModuleHandle>(LoadLibraryA(path));
+  // The path is text in the system code page, as LoadLibraryA takes it.
+  const int size = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+  if (size <= 0) return 0;
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), size) != size) return 0;
+  wide.resize(static_cast<size_t>(size - 1));
+  // A bare file name is searched for as the system searches for any library.
+  if (wide.find_first_of(L"\\/:") == std::wstring::npos)
+    return reinterpret_cast<TModuleHandle>(LoadLibraryW(wide.c_str()));
+  // A path is made full (the altered search order wants one) and the library's own
+  // folder takes the place of the program's folder in the search for its
+  // dependencies, so that a library beside it is found where the current directory
+  // is out of the search.
+  DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  std::wstring full;
+  while (length != 0) {
+    full.assign(length, L'\0');
+    const DWORD got = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
+    if (got < length) {
+      full.resize(got);
+      break;
+    }
+    length = got;
+  }
+  if (length == 0 || full.empty()) return 0;
+  return reinterpret_cast<TModuleHandle>(
+      LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
 void* FindLibraryExport(TModuleHandle module, const char* name) {

@@ -60,6 +60,30 @@
 // way a failed write leaves the old bytes and no other file. A read-only file is
 // refused, as by the system. Paths of any length work. Pass paths that hold a folder.
 //
+// Other writers: the file is read, compared and written through one handle that keeps
+// other writers out from the read to the last byte written (Windows: it shares
+// reading only; elsewhere: an exclusive flock lock, which keeps out the writers that
+// lock the file too), so the result is always one whole version: another writer's
+// bytes never mix with ours, and no version written meanwhile is lost (but for the
+// moment between letting go of the file and moving the new one over it when Windows
+// replaces a file as a whole: it refuses the move while the file is held). A file
+// that another program holds in a way that refuses this is tried again for up to a
+// second; then the write is refused as before, except where the holder lets others
+// write the file too (a Windows share mode with writing): that file is written as
+// before, its holder's writes not kept out. Readers are not kept out: a read during
+// an in-place write may see it half done.
+//
+// A crash (of the process or the system) in the middle of an in-place write can
+// leave: while the bytes beyond the old end are written, the old bytes followed by
+// part of the new end (the old keys read as before; a key added at the end may read
+// cut short); while the changed bytes are written, the old and new bytes mixed
+// between the first changed byte and the old end; between that write and the cut of
+// a file that shrinks, the new bytes followed by the old file's last bytes. The
+// growth is written and flushed before any old byte changes, the changed bytes go in
+// one write and the cut comes last, so the old bytes are at risk only for the time
+// of that write and the cut. A file replaced as a whole is either the old or the new
+// one.
+//
 // Where Wine's WritePrivateProfileStringA writes otherwise: it rewrites the whole file
 // from what it read, in place (on a full disk the file is left cut short and the call
 // still reports success), converts to UTF-8 in a file with a UTF-8 mark, writes names

@@ -24,9 +24,11 @@ TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, lon
 // attributes, access rights, extended attributes, other hard links); otherwise, or
 // when the folder refuses the temporary file, space is short or the file is held
 // open, it is written into the file in place: first the bytes beyond the old end
-// (the file is cut back to its old size when they do not fit), then the changed
-// bytes. Raises IniWriteError, IniFormatError from edit; on every failure the file
-// holds its old bytes and no temporary file is left.
+// (the file is cut back to its old size when they do not fit), flushed, then the
+// changed bytes, then the cut of a file that shrinks. The file is held against other
+// writers from the read to the end of the write (Profile.h says how). Raises
+// IniWriteError, IniFormatError from edit; on every failure the file holds its old
+// bytes and no temporary file is left.
 void UpdateProfileFile(const std::string& path,
                        const std::function<std::string(const std::string* oldBytes)>& edit);
 

@@ -1,7 +1,9 @@
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +30,11 @@ class TFd {
   TFd& operator=(const TFd&) = delete;
   ~TFd() { Close(); }
   int Get() const { return FFd; }
+  int Release() {
+    const int fd = FFd;
+    FFd = -1;
+    return fd;
+  }
   int Close() {
     const int result = FFd >= 0 ? close(FFd) : 0;
     FFd = -1;
@@ -148,14 +155,17 @@ bool ReplaceWhole(const std::string& target, int oldFd, const struct stat* old,
   return true;
 }
 
-// Writes bytes into the file itself, as the system's profile writer does. The part
-// beyond the old end goes first, so a lack of space is found while the old bytes
-// are still whole; then only the bytes that differ are overwritten.
-void WriteInPlace(const std::string& path, const std::string& target, const std::string* oldBytes,
-                  std::string_view bytes) {
+// Writes bytes into the file itself, as the system's profile writer does: first the
+// part beyond the old end, flushed, so that a lack of space is found while the old
+// bytes are still whole; then the bytes that differ, in one write; the cut of a file
+// that shrinks last. heldFd is the open file, or -1 to create it (it goes again on
+// failure).
+void WriteInPlace(const std::string& path, const std::string& target, int heldFd,
+                  const std::string* oldBytes, std::string_view bytes) {
   const bool create = oldBytes == nullptr;
-  TFd fd(open(target.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0), 0666));
-  if (fd.Get() < 0) throw IniWriteError(path, "open", errno);
+  TFd created(create ? open(target.c_str(), O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL, 0666) : -1);
+  if (create && created.Get() < 0) throw IniWriteError(path, "open", errno);
+  const int fd = create ? created.Get() : heldFd;
   const std::string_view old = create ? std::string_view() : std::string_view(*oldBytes);
   const size_t overlap = std::min(old.size(), bytes.size());
   const size_t same = static_cast<size_t>(
@@ -165,25 +175,83 @@ void WriteInPlace(const std::string& path, const std::string& target, const std:
   // Puts the old bytes back after a failure (a created file goes again) and reports it.
   auto fail = [&](const char* operation, int error) {
     if (create) {
-      fd.Close();
+      created.Close();
       unlink(target.c_str());
     } else {
-      WriteAt(fd.Get(), old.substr(same), same);
-      if (ftruncate(fd.Get(), static_cast<off_t>(old.size())) == 0) fsync(fd.Get());
+      WriteAt(fd, old.substr(same), same);
+      if (ftruncate(fd, static_cast<off_t>(old.size())) == 0) fsync(fd);
     }
     throw IniWriteError(path, operation, error);
   };
   if (bytes.size() > old.size()) {
-    if (const int error = WriteAt(fd.Get(), bytes.substr(old.size()), old.size()))
-      fail("write", error);
+    if (const int error = WriteAt(fd, bytes.substr(old.size()), old.size())) fail("write", error);
+    if (same < overlap && fsync(fd) != 0) fail("fsync", errno);
   }
   if (same < overlap) {
-    if (const int error = WriteAt(fd.Get(), bytes.substr(same, overlap - same), same))
+    if (const int error = WriteAt(fd, bytes.substr(same, overlap - same), same))
       fail("write", error);
   }
-  if (bytes.size() < old.size() && ftruncate(fd.Get(), static_cast<off_t>(bytes.size())) != 0)
+  if (bytes.size() < old.size() && ftruncate(fd, static_cast<off_t>(bytes.size())) != 0)
     fail("ftruncate", errno);
-  if (fsync(fd.Get()) != 0) fail("fsync", errno);
+  if (fsync(fd) != 0) fail("fsync", errno);
+}
+
+// How long a write waits for another writer to let go of the file, in milliseconds.
+constexpr long kHoldWait = 1000;
+
+long MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Opens the existing file named target to read, compare and write it through one
+// descriptor, locked with an exclusive flock lock, so that no other writer that
+// locks it as well (every writer of profile files through these functions) writes or
+// replaces it meanwhile. A lock held by another writer is waited for up to a second,
+// then the write is refused; a file system without such locks is written without.
+// A file that another writer replaced while this one waited is opened again under
+// its name. Without the right to write the file it is opened for reading (writeError
+// says why). -1 when the file does not exist. Raises IniWriteError.
+int HoldFile(const std::string& path, const std::string& target, int& writeError) {
+  const long deadline = MonotonicMilliseconds() + kHoldWait;
+  long pause = 1;
+  for (;;) {
+    writeError = 0;
+    int opened = open(target.c_str(), O_RDWR | O_CLOEXEC);
+    if (opened < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+      writeError = errno;
+      opened = open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (opened < 0) {
+      if (errno == ENOENT) return -1;
+      throw IniWriteError(path, "open", errno);
+    }
+    TFd fd(opened);
+    bool retry = false;
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) return fd.Release();
+      retry = true;
+    } else {
+      struct stat held {};
+      struct stat named {};
+      if (fstat(fd.Get(), &held) != 0) throw IniWriteError(path, "fstat", errno);
+      retry = stat(target.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
+              named.st_ino != held.st_ino;
+    }
+    if (!retry) return fd.Release();
+    const long now = MonotonicMilliseconds();
+    if (now >= deadline) {
+      // Still locked: refused. Still replaced under its name: the file held is kept.
+      if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) throw IniWriteError(path, "flock", EWOULDBLOCK);
+      return fd.Release();
+    }
+    fd.Close();
+    const long wait = std::min(pause, deadline - now);
+    const timespec sleep{0, wait * 1000000};
+    nanosleep(&sleep, nullptr);
+    pause = std::min(pause * 2, 16L);
+  }
 }
 
 }  // namespace
@@ -207,25 +275,27 @@ TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, lon
 void UpdateProfileFile(const std::string& path,
                        const std::function<std::string(const std::string* oldBytes)>& edit) {
   const std::string target = FollowLinks(path);
-  TFd oldFd(open(target.c_str(), O_RDONLY | O_CLOEXEC));
+  int writeError = 0;
+  // Held, and locked, until the new content is in place.
+  TFd held(HoldFile(path, target, writeError));
   struct stat old {};
   std::string oldBytes;
-  const bool exists = oldFd.Get() >= 0;
-  if (!exists && errno != ENOENT) throw IniWriteError(path, "open", errno);
+  const bool exists = held.Get() >= 0;
   if (exists) {
-    if (fstat(oldFd.Get(), &old) != 0) throw IniWriteError(path, "fstat", errno);
+    if (fstat(held.Get(), &old) != 0) throw IniWriteError(path, "fstat", errno);
     if (S_ISDIR(old.st_mode)) throw IniWriteError(path, "open", EISDIR);
     // A file without write permission stands for the Windows read-only attribute;
     // it is refused even where the process could write it (as root).
     if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
       throw IniWriteError(path, "write permission", EACCES);
-    if (const int error = ReadAll(oldFd.Get(), oldBytes)) throw IniWriteError(path, "read", error);
+    if (const int error = ReadAll(held.Get(), oldBytes)) throw IniWriteError(path, "read", error);
   }
   const std::string bytes = edit(exists ? &oldBytes : nullptr);
   // A file with other hard links stays the same file only when written in place.
   const bool replaceable = !exists || (S_ISREG(old.st_mode) && old.st_nlink == 1);
-  if (replaceable && ReplaceWhole(target, oldFd.Get(), exists ? &old : nullptr, bytes)) return;
-  WriteInPlace(path, target, exists ? &oldBytes : nullptr, bytes);
+  if (replaceable && ReplaceWhole(target, held.Get(), exists ? &old : nullptr, bytes)) return;
+  if (exists && writeError != 0) throw IniWriteError(path, "open", writeError);
+  WriteInPlace(path, target, held.Get(), exists ? &oldBytes : nullptr, bytes);
 }
 
 namespace {

@@ -151,10 +151,20 @@ bool RightsAllInherited(const TOldFile& old) {
   return true;
 }
 
+// What became of a replacement of the whole file.
+enum class TReplaced {
+  Done,
+  NotDone,     // nothing changed; the held handle is still open
+  MoveFailed,  // nothing changed, but the held handle is closed
+};
+
 // Writes bytes to a temporary file beside target and moves it over target, with the
 // old file's attributes and creation time (its access rights are the folder's, as
-// the new file's are). False (and nothing left behind) when a step fails.
-bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_view bytes) {
+// the new file's are). The handle that keeps other writers out of target is closed
+// just before the move, which it would refuse. Nothing is left behind when a step
+// fails.
+TReplaced ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_view bytes,
+                       UniqueKernelHandle& held) {
   static std::atomic<unsigned> counter{0};
   const std::wstring folder = target.substr(0, target.find_last_of(L'\\') + 1);
   std::wstring temp;
@@ -164,13 +174,13 @@ bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_v
            std::to_wstring(counter++) + L".tmp";
     file.Reset(ValidOrNull(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr)));
-    if (!file && GetLastError() != ERROR_FILE_EXISTS) return false;
+    if (!file && GetLastError() != ERROR_FILE_EXISTS) return TReplaced::NotDone;
   }
-  if (!file) return false;
+  if (!file) return TReplaced::NotDone;
   auto fail = [&] {
     file.Reset();
     DeleteFileW(temp.c_str());
-    return false;
+    return TReplaced::NotDone;
   };
   if (WriteAt(file.Get(), bytes, 0) != 0) return fail();
   if (old != nullptr && !SetFileTime(file.Get(), &old->Info.ftCreationTime, nullptr, nullptr))
@@ -183,28 +193,26 @@ bool ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_v
     const DWORD attributes = old->Info.dwFileAttributes & kKept;
     if (!SetFileAttributesW(temp.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL)) {
       DeleteFileW(temp.c_str());
-      return false;
+      return TReplaced::NotDone;
     }
   }
+  held.Reset();
   if (!MoveFileExW(temp.c_str(), target.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temp.c_str());
-    return false;
+    return TReplaced::MoveFailed;
   }
-  return true;
+  return TReplaced::Done;
 }
 
-// Writes bytes into the file itself, as the system's profile writer does. The part
-// beyond the old end goes first, so a lack of space is found while the old bytes
-// are still whole; then only the bytes that differ are overwritten.
-void WriteInPlace(const std::string& path, const std::wstring& target, const std::string* oldBytes,
-                  std::string_view bytes) {
+// Writes bytes into the open file, as the system's profile writer does: first the
+// part beyond the old end, flushed, so that a lack of space is found while the old
+// bytes are still whole; then the bytes that differ, in one write; the cut of a file
+// that shrinks last. A file being created (no oldBytes) is deleted again on failure.
+void WriteInPlace(const std::string& path, UniqueKernelHandle& file, const std::wstring& target,
+                  const std::string* oldBytes, std::string_view bytes) {
   const bool create = oldBytes == nullptr;
-  UniqueKernelHandle file(ValidOrNull(
-      CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                  create ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
-  if (!file) throw IniWriteError(path, "CreateFileW", static_cast<long>(GetLastError()));
   const std::string_view old = create ? std::string_view() : std::string_view(*oldBytes);
   const size_t overlap = std::min(old.size(), bytes.size());
   const size_t same = static_cast<size_t>(
@@ -225,6 +233,7 @@ void WriteInPlace(const std::string& path, const std::wstring& target, const std
   if (bytes.size() > old.size()) {
     if (const DWORD error = WriteAt(file.Get(), bytes.substr(old.size()), old.size()))
       fail("WriteFile", error);
+    if (same < overlap && !FlushFileBuffers(file.Get())) fail("FlushFileBuffers", GetLastError());
   }
   if (same < overlap) {
     if (const DWORD error = WriteAt(file.Get(), bytes.substr(same, overlap - same), same))
@@ -234,6 +243,52 @@ void WriteInPlace(const std::string& path, const std::wstring& target, const std
     if (const DWORD error = CutAt(file.Get(), bytes.size())) fail("SetEndOfFile", error);
   }
   if (!FlushFileBuffers(file.Get())) fail("FlushFileBuffers", GetLastError());
+}
+
+// How long a write waits for another program to let go of the file, in milliseconds.
+constexpr ULONGLONG kHoldWait = 1000;
+
+// An existing file opened for one update.
+struct THeldFile {
+  UniqueKernelHandle File;  // none when the file does not exist
+  DWORD WriteError = 0;     // why it is open for reading only (no right to write it)
+};
+
+// Opens the existing file to read, compare and write it through one handle that
+// shares reading only, so that no other program writes, replaces or deletes it until
+// the handle is closed. While another program holds it in a way that refuses this,
+// tries again for up to a second; after that it is opened as any writer may open it
+// when its holder lets others write (and refused as before otherwise). Without the
+// right to write it (read-only attribute, access rights) it is opened for reading.
+// Raises IniWriteError.
+THeldFile HoldFile(const std::string& path, const std::wstring& target) {
+  THeldFile held;
+  DWORD access = GENERIC_READ | GENERIC_WRITE | READ_CONTROL;
+  auto open = [&](DWORD share) {
+    held.File.Reset(ValidOrNull(CreateFileW(target.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr)));
+    return held.File ? 0 : GetLastError();
+  };
+  const ULONGLONG deadline = GetTickCount64() + kHoldWait;
+  DWORD pause = 1;
+  for (;;) {
+    const DWORD error = open(FILE_SHARE_READ);
+    if (error == 0 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return held;
+    if (error == ERROR_ACCESS_DENIED && (access & GENERIC_WRITE) != 0) {
+      held.WriteError = error;
+      access = GENERIC_READ | READ_CONTROL;
+      continue;
+    }
+    if (error != ERROR_SHARING_VIOLATION)
+      throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, deadline - now)));
+    pause = std::min<DWORD>(pause * 2, 16);
+  }
+  if (const DWORD error = open(kShareAll))
+    throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
+  return held;
 }
 
 }  // namespace
@@ -267,47 +322,55 @@ void UpdateProfileFile(const std::string& path,
   const std::optional<std::wstring> wide = LongPath(path);
   if (!wide) throw IniWriteError(path, "MultiByteToWideChar", static_cast<long>(GetLastError()));
   std::wstring target = *wide;
-  TOldFile old;
-  std::string oldBytes;
-  bool exists = false;
-  {
-    const UniqueKernelHandle file(
-        ValidOrNull(CreateFileW(target.c_str(), GENERIC_READ | READ_CONTROL, kShareAll, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
-    if (!file) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-        throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
-    } else {
-      exists = true;
-      // A symbolic link is written through: the file it names is the one replaced.
-      const std::wstring final = FinalPath(file.Get());
-      if (!final.empty()) target = final;
-      if (!GetFileInformationByHandle(file.Get(), &old.Info))
-        throw IniWriteError(path, "GetFileInformationByHandle", static_cast<long>(GetLastError()));
-      if (old.Info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
-        throw IniWriteError(path, "read-only attribute", ERROR_ACCESS_DENIED);
-      if (const DWORD error = ReadAll(file.Get(), oldBytes))
-        throw IniWriteError(path, "ReadFile", static_cast<long>(error));
-      PSECURITY_DESCRIPTOR descriptor = nullptr;
-      if (GetSecurityInfo(file.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                          &old.Dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
-        old.Security.Reset(descriptor);
-        DWORD revision = 0;
-        if (!GetSecurityDescriptorControl(descriptor, &old.Control, &revision)) old.Control = 0;
-      }
+  // A second pass follows a replacement whose move failed: the file is held and read
+  // again and written in place.
+  for (bool mayReplace = true;; mayReplace = false) {
+    THeldFile held = HoldFile(path, target);
+    if (!held.File) {
+      const std::string bytes = edit(nullptr);
+      if (ReplaceWhole(target, nullptr, bytes, held.File) == TReplaced::Done) return;
+      UniqueKernelHandle file(
+          ValidOrNull(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+      if (!file) throw IniWriteError(path, "CreateFileW", static_cast<long>(GetLastError()));
+      WriteInPlace(path, file, target, nullptr, bytes);
+      return;
     }
+    // A symbolic link is written through: the file it names is the one replaced.
+    const std::wstring final = FinalPath(held.File.Get());
+    if (!final.empty()) target = final;
+    TOldFile old;
+    if (!GetFileInformationByHandle(held.File.Get(), &old.Info))
+      throw IniWriteError(path, "GetFileInformationByHandle", static_cast<long>(GetLastError()));
+    if (old.Info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
+      throw IniWriteError(path, "read-only attribute", ERROR_ACCESS_DENIED);
+    std::string oldBytes;
+    if (const DWORD error = ReadAll(held.File.Get(), oldBytes))
+      throw IniWriteError(path, "ReadFile", static_cast<long>(error));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(held.File.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, &old.Dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
+      old.Security.Reset(descriptor);
+      DWORD revision = 0;
+      if (!GetSecurityDescriptorControl(descriptor, &old.Control, &revision)) old.Control = 0;
+    }
+    const std::string bytes = edit(&oldBytes);
+    // Only a file whose access rights all come from its folder and that has no other
+    // hard link, no encryption or compression stays the same file when replaced as a
+    // whole.
+    constexpr DWORD kInPlaceOnly = FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_COMPRESSED |
+                                   FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_SPARSE_FILE;
+    if (mayReplace && RightsAllInherited(old) && old.Info.nNumberOfLinks == 1 &&
+        (old.Info.dwFileAttributes & kInPlaceOnly) == 0) {
+      const TReplaced replaced = ReplaceWhole(target, &old, bytes, held.File);
+      if (replaced == TReplaced::Done) return;
+      if (replaced == TReplaced::MoveFailed) continue;
+    }
+    if (held.WriteError != 0)
+      throw IniWriteError(path, "CreateFileW", static_cast<long>(held.WriteError));
+    WriteInPlace(path, held.File, target, &oldBytes, bytes);
+    return;
   }
-  const std::string bytes = edit(exists ? &oldBytes : nullptr);
-  // Only a file whose access rights all come from its folder and that has no other
-  // hard link, no encryption or compression stays the same file when replaced as a
-  // whole.
-  constexpr DWORD kInPlaceOnly = FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_COMPRESSED |
-                                 FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_SPARSE_FILE;
-  const bool replaceable = !exists || (RightsAllInherited(old) && old.Info.nNumberOfLinks == 1 &&
-                                       (old.Info.dwFileAttributes & kInPlaceOnly) == 0);
-  if (replaceable && ReplaceWhole(target, exists ? &old : nullptr, bytes)) return;
-  WriteInPlace(path, target, exists ? &oldBytes : nullptr, bytes);
 }
 
 std::optional<std::u16string> AnsiToUtf16(std::string_view text) {

@@ -20,6 +20,7 @@
 #if !defined(_WIN32)
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -464,6 +465,16 @@ const Situation kSituations[] = {
        return std::string();
      },
      true},
+    {"LockedByAnotherWriter",
+     [](TWorld& w) {
+       WriteBytes(w.File, kOldBytes);
+       const int fd = open(w.File.c_str(), O_RDWR);
+       w.Hold(fd);
+       if (flock(fd, LOCK_EX) != 0) return std::string("cannot lock the file here");
+       w.Before = kOldBytes;
+       return std::string();
+     },
+     false},
 #endif
     {"NearlyFullDiskGrowthFits", [](TWorld& w) { return NearlyFullDisk(w, 8192 - 8); }, true},
     {"NearlyFullDiskGrowthDoesNotFit", [](TWorld& w) { return NearlyFullDisk(w, 8192 - 2); },
