@@ -56,6 +56,32 @@ void OnFault(int signal, siginfo_t* info, void* userContext) {
   siglongjmp(active->Recovery, 1);
 }
 
+// The floating-point control state a call started with. A signal handler runs with a fresh
+// x87 and SSE state and siglongjmp keeps it, so a fault would otherwise leave the
+// defaults, or whatever the library set, behind.
+struct TFloatControl {
+  uint16_t ControlWord = 0;
+  uint32_t Mxcsr = 0;
+};
+
+TFloatControl SaveFloatControl() {
+  TFloatControl saved;
+#if defined(__i386__) || defined(__x86_64__)
+  asm volatile("fnstcw %0" : "=m"(saved.ControlWord));
+  asm volatile("stmxcsr %0" : "=m"(saved.Mxcsr));
+#endif
+  return saved;
+}
+
+// Empties the x87 register stack and clears its exceptions, then puts the control back.
+void RestoreFloatControl([[maybe_unused]] const TFloatControl& saved) {
+#if defined(__i386__) || defined(__x86_64__)
+  asm volatile("fninit");
+  asm volatile("fldcw %0" : : "m"(saved.ControlWord));
+  asm volatile("ldmxcsr %0" : : "m"(saved.Mxcsr));
+#endif
+}
+
 }  // namespace
 
 bool FaultContainmentAvailable() { return true; }
@@ -74,6 +100,7 @@ bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& faul
   for (size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
     sigaction(kFaultSignals[i], &action, &previous[i]);
   TActiveCall* const outer = tActive;
+  const TFloatControl floatControl = SaveFloatControl();
   volatile bool returned = false;
   if (sigsetjmp(call.Recovery, 1) == 0) {
     tActive = &call;
@@ -81,6 +108,7 @@ bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& faul
     returned = true;
   }
   tActive = outer;
+  if (!returned) RestoreFloatControl(floatControl);
   for (size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
     sigaction(kFaultSignals[i], &previous[i], nullptr);
   return returned;

@@ -1,11 +1,51 @@
 #include "reader/scard_api.h"
 
+#include <cstdio>
+#include <map>
+
 namespace {
 // Values below this are the system's error returns of a library load, never handles.
 constexpr TModuleHandle kFirstValidModuleHandle = 32;
+
+// The libraries that faulted, by module handle. A faulted library is never unloaded, so
+// its handle cannot come to name another library while the record lives.
+std::map<TModuleHandle, TLibraryFault>& FaultedLibraries() {
+  static std::map<TModuleHandle, TLibraryFault> libraries;
+  return libraries;
+}
+
 }  // namespace
 
-TCommonDllInvoker::~TCommonDllInvoker() = default;
+CallingConventionError::CallingConventionError(const char* exportName, int32_t stackOffset)
+    : Exception(std::string("读卡器库函数的调用约定不符，已停止使用该读卡器库：") + exportName +
+                " calling convention, stack pointer off by " + std::to_string(stackOffset) +
+                " bytes after the call (stdcall expected)") {}
+
+LibraryFaultedError::LibraryFaultedError(const TLibraryFault& first)
+    : Exception("读卡器库此前已出错，请重新启动主程序后再使用读卡器。首次出错：" + first.Function +
+                " " + first.Cause) {}
+
+const TLibraryFault* FindLibraryFault(TModuleHandle module) {
+  const auto& libraries = FaultedLibraries();
+  const auto found = libraries.find(module);
+  return found != libraries.end() ? &found->second : nullptr;
+}
+
+void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault) {
+  FaultedLibraries().emplace(module, std::move(fault));
+}
+
+std::string ProcessorFaultCause(uint32_t code) {
+  char text[32];
+  std::snprintf(text, sizeof text, "processor fault %08X", static_cast<unsigned>(code));
+  return text;
+}
+
+TCommonDllInvoker::~TCommonDllInvoker() {
+  // A library that faulted stays loaded: its detach code would run in whatever state the
+  // fault left it (locks held, its heap half-updated), outside any containment.
+  if (FindLibraryFault(FDllHandle.Get()) != nullptr) (void)FDllHandle.Release();
+}
 
 bool TCommonDllInvoker::LoadLibraryFile() {
   const TModuleHandle handle = LoadDynamicLibrary(FDllPath.CStr());

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <ostream>
 #include <stdexcept>
 
 #include "ReaderWorld.h"
@@ -110,6 +112,78 @@ TEST(FaultGuard, ProcessorFaultsBecomeResultsAndEverythingIsPutBack) {
   }
 }
 
+// The floating-point control state a call can leave behind.
+struct TFloatState {
+  uint16_t ControlWord = 0;
+  uint16_t Top = 0;      // x87 register stack top (status word bits 11-13)
+  uint16_t TagWord = 0;  // 0xFFFF: every x87 register empty
+  uint32_t Mxcsr = 0;
+  friend bool operator==(const TFloatState&, const TFloatState&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const TFloatState& s) {
+  return out << std::hex << "cw=" << s.ControlWord << " top=" << s.Top << " tags=" << s.TagWord
+             << " mxcsr=" << s.Mxcsr << std::dec;
+}
+
+TFloatState ReadFloatState() {
+  // The 28-byte x87 environment: control, status and tag words first, 32 bits each.
+  uint32_t environment[7] = {};
+  // fnstenv masks every x87 exception afterwards; fldenv puts the control word back.
+  asm volatile("fnstenv %0\n\tfldenv %0" : "+m"(environment));
+  uint32_t mxcsr = 0;
+  asm volatile("stmxcsr %0" : "=m"(mxcsr));
+  return {static_cast<uint16_t>(environment[0]), static_cast<uint16_t>((environment[1] >> 11) & 7),
+          static_cast<uint16_t>(environment[2]), mxcsr};
+}
+
+void SetFloatControl(uint16_t controlWord, uint32_t mxcsr) {
+  asm volatile("fldcw %0" : : "m"(controlWord));
+  asm volatile("ldmxcsr %0" : : "m"(mxcsr));
+}
+
+// The host's next floating-point expression, on the x87 unit in both builds.
+long double ThreeTimesTwoPlusThreeHalves() {
+  volatile long double three = 3, two = 2;
+  return three * two + three / two;
+}
+
+// Leaves six values on the x87 register stack, changes the control word (rounding toward
+// zero, 24-bit precision) and MXCSR (flush to zero, rounding toward zero), then faults.
+__attribute__((no_sanitize("undefined"))) void DisturbFloatingPointThenFault(void* context) {
+  const uint16_t controlWord = 0x0C7F;
+  const uint32_t mxcsr = 0xFFC0;
+  asm volatile("fld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfldcw %0\n\tldmxcsr %1"
+               :
+               : "m"(controlWord), "m"(mxcsr));
+  NullWrite(context);
+}
+
+TEST(FaultGuard, AfterAFaultTheFloatingPointUnitsAreAsTheCallFoundThem) {
+  const TFloatState initial = ReadFloatState();
+  struct Case {
+    const char* name;
+    uint16_t controlWord;  // the caller's, before the call
+    uint32_t mxcsr;
+  };
+  const Case cases[] = {
+      {"the caller's control as the process started", initial.ControlWord, initial.Mxcsr},
+      // 53-bit precision, as many Windows programs run; SSE rounding upward.
+      {"the caller's own control", 0x027F, 0x5F80},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetFloatControl(c.controlWord, c.mxcsr);
+    const TFloatState before = ReadFloatState();
+    TProcessorFault fault;
+    EXPECT_FALSE(RunFaultContained(DisturbFloatingPointThenFault, nullptr, fault));
+    EXPECT_EQ(fault.Code, kFaultAccessViolation);
+    EXPECT_EQ(ReadFloatState(), before);
+    EXPECT_EQ(ThreeTimesTwoPlusThreeHalves(), 7.5L);
+    SetFloatControl(initial.ControlWord, initial.Mxcsr);
+  }
+}
+
 TEST(FaultGuard, AnInnerContainedCallTakesItsOwnFault) {
   struct TOuter {
     bool InnerReturned = true;
@@ -127,24 +201,113 @@ TEST(FaultGuard, AnInnerContainedCallTakesItsOwnFault) {
   EXPECT_EQ(outer.InnerFault.Code, kFaultAccessViolation);
 }
 
-TEST(ReaderBinding, AFaultInALibraryCallIsAnErrorOfThatCallAndTheLibraryStaysCallable) {
+// Calls fn, expecting it to raise ErrorType; the error's message, or "" when it raised
+// nothing or something else.
+template <typename ErrorType, typename Call>
+std::string MessageOf(Call call) {
+  try {
+    call();
+  } catch (const ErrorType& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "another error: " << e.what();
+    return "";
+  }
+  ADD_FAILURE() << "no error";
+  return "";
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
+  struct Case {
+    const char* name;
+    const char* config;      // of the faulty library; the first call is SCListReaders
+    bool callingConvention;  // the first call fails as a calling convention error
+    const char* wantCause;   // the first fault as later refusals name it
+  };
+  const Case cases[] = {
+    {"processor fault", "fault=SCListReaders\n", false, "SCListReaders processor fault C0000005"},
+    {"x87 stack filled and control changed, then a fault", "fault=SCListReaders\nfaultx87=1\n",
+     false, "SCListReaders processor fault C0000005"},
+#if defined(_WIN32) && defined(__i386__)
+    {"own stack overrun by 320 bytes, then a fault", "fault=SCListReaders\nfaultstackoverrun=320\n",
+     false, "SCListReaders processor fault C0000005"},
+    {"own stack overrun by 4 KiB, then a fault", "fault=SCListReaders\nfaultstackoverrun=4096\n",
+     false, "SCListReaders processor fault C0000005"},
+    {"cdecl export", "cdecl=SCListReaders\n", true, "SCListReaders calling convention"},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TReaderWorld world;
+    world.Install("lurmScard_faulty.dll", "lurmScard.dll", std::string("reader=A\n") + c.config);
+    const std::string path = world.PathOf("lurmScard.dll");
+    const TFloatState floatBefore = ReadFloatState();
+    // Values live across the call in callee-saved registers and on the stack.
+    volatile int before = 1234;
+    {
+      TLURMScardInvoker invoker{HostString(path)};
+      ASSERT_TRUE(invoker.Loaded());
+      TReaderBuffer list(kSCListBufferSize);
+      if (c.callingConvention) {
+        const std::string message =
+            MessageOf<CallingConventionError>([&] { invoker.SCListReaders(list.Data()); });
+        EXPECT_TRUE(Contains(message, "SCListReaders calling convention")) << message;
+        EXPECT_TRUE(Contains(message, "调用约定")) << message;
+      } else {
+        const std::string message =
+            MessageOf<ProcessorFaultError>([&] { invoker.SCListReaders(list.Data()); });
+        EXPECT_TRUE(Contains(message, "SCListReaders")) << message;
+      }
+      EXPECT_EQ(before, 1234);
+      EXPECT_EQ(ReadFloatState(), floatBefore);
+      EXPECT_EQ(ThreeTimesTwoPlusThreeHalves(), 7.5L);
+
+      // No export of it is called again, through this binding or a new one on the same file.
+      TLURMScardInvoker again{HostString(path)};
+      ASSERT_TRUE(again.Loaded());
+      for (TLURMScardInvoker* binding : {&invoker, &again}) {
+        char out[kSCConnectBufferSize];
+        for (const std::string& message : {
+                 MessageOf<LibraryFaultedError>([&] { binding->SCListReaders(list.Data()); }),
+                 MessageOf<LibraryFaultedError>([&] { binding->SCConnectReader("A", out); }),
+                 MessageOf<LibraryFaultedError>([&] { binding->SCDisConnectReader(); }),
+                 MessageOf<LibraryFaultedError>([&] { binding->SCGetErrorText(1); }),
+             }) {
+          EXPECT_TRUE(Contains(message, "读卡器库此前已出错")) << message;
+          EXPECT_TRUE(Contains(message, "重新启动")) << message;
+          EXPECT_TRUE(Contains(message, c.wantCause)) << message;
+        }
+      }
+      Lines wantTrace{"SCListReaders zeroed=1"};
+      if (!c.callingConvention) wantTrace.push_back("SCListReaders fault");
+      EXPECT_EQ(world.TraceLines(), wantTrace);
+    }
+    // Neither binding unloaded it: its detach code never runs after the fault.
+    EXPECT_TRUE(IsLibraryLoaded(path));
+  }
+}
+
+TEST(ReaderBinding, ALibraryThatDidNotFaultIsStillUnloaded) {
+  // Another library's fault marks only that library.
   TReaderWorld world;
   world.Install("lurmScard_faulty.dll", "lurmScard.dll", "reader=A\nfault=SCListReaders\n");
-  TLURMScardInvoker invoker(world.HostPathOf("lurmScard.dll"));
-  ASSERT_TRUE(invoker.Loaded());
-  TReaderBuffer list(kSCListBufferSize);
-  try {
-    invoker.SCListReaders(list.Data());
-    ADD_FAILURE() << "the fault was not raised";
-  } catch (const ProcessorFaultError& e) {
-    EXPECT_EQ(e.Code(), kFaultAccessViolation);
-    EXPECT_NE(std::string(e.what()).find("SCListReaders"), std::string::npos) << e.what();
+  world.Install("lurmScard_faulty.dll", "lurmScard_old.dll", "reader=B\n");
+  const std::string faulty = world.PathOf("lurmScard.dll");
+  const std::string sound = world.PathOf("lurmScard_old.dll");
+  {
+    TLURMScardInvoker first{HostString(faulty)};
+    TLURMScardInvoker second{HostString(sound)};
+    TReaderBuffer list(kSCListBufferSize);
+    EXPECT_THROW(first.SCListReaders(list.Data()), ProcessorFaultError);
+    EXPECT_EQ(second.SCListReaders(list.Data()), 0);
+    EXPECT_EQ(std::string(list.Data()), "B");
   }
-  char out[kSCConnectBufferSize];
-  EXPECT_EQ(invoker.SCConnectReader("A", out), 0);
-  EXPECT_EQ(invoker.SCDisConnectReader(), 0);
-  EXPECT_EQ(world.TraceLines(), (Lines{"SCListReaders zeroed=1", "SCListReaders fault",
-                                       "SCConnectReader name=A", "SCDisConnectReader"}));
+  EXPECT_TRUE(IsLibraryLoaded(faulty));
+  EXPECT_FALSE(IsLibraryLoaded(sound));
 }
 
 }  // namespace
