@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <ostream>
 #include <stdexcept>
 
+#include "FloatState.h"
 #include "ReaderWorld.h"
 #include "platform/FaultGuard.h"
 #include "reader/scard_api.h"
@@ -110,42 +109,6 @@ TEST(FaultGuard, ProcessorFaultsBecomeResultsAndEverythingIsPutBack) {
     // C++ exceptions still find their handlers after a contained fault.
     EXPECT_THROW(throw std::runtime_error("still works"), std::runtime_error);
   }
-}
-
-// The floating-point control state a call can leave behind.
-struct TFloatState {
-  uint16_t ControlWord = 0;
-  uint16_t Top = 0;      // x87 register stack top (status word bits 11-13)
-  uint16_t TagWord = 0;  // 0xFFFF: every x87 register empty
-  uint32_t Mxcsr = 0;
-  friend bool operator==(const TFloatState&, const TFloatState&) = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const TFloatState& s) {
-  return out << std::hex << "cw=" << s.ControlWord << " top=" << s.Top << " tags=" << s.TagWord
-             << " mxcsr=" << s.Mxcsr << std::dec;
-}
-
-TFloatState ReadFloatState() {
-  // The 28-byte x87 environment: control, status and tag words first, 32 bits each.
-  uint32_t environment[7] = {};
-  // fnstenv masks every x87 exception afterwards; fldenv puts the control word back.
-  asm volatile("fnstenv %0\n\tfldenv %0" : "+m"(environment));
-  uint32_t mxcsr = 0;
-  asm volatile("stmxcsr %0" : "=m"(mxcsr));
-  return {static_cast<uint16_t>(environment[0]), static_cast<uint16_t>((environment[1] >> 11) & 7),
-          static_cast<uint16_t>(environment[2]), mxcsr};
-}
-
-void SetFloatControl(uint16_t controlWord, uint32_t mxcsr) {
-  asm volatile("fldcw %0" : : "m"(controlWord));
-  asm volatile("ldmxcsr %0" : : "m"(mxcsr));
-}
-
-// The host's next floating-point expression, on the x87 unit in both builds.
-long double ThreeTimesTwoPlusThreeHalves() {
-  volatile long double three = 3, two = 2;
-  return three * two + three / two;
 }
 
 // Leaves six values on the x87 register stack, changes the control word (rounding toward
