@@ -15,7 +15,7 @@ struct TFloatState {
   uint16_t ControlWord = 0;
   uint16_t Top = 0;      // x87 register stack top (status word bits 11-13)
   uint16_t TagWord = 0;  // 0xFFFF: every x87 register empty
-  uint32_t Mxcsr = 0;
+  uint32_t Mxcsr = 0;    // its control bits; the sticky exception flags may come and go
   friend bool operator==(const TFloatState&, const TFloatState&) = default;
 };
 
@@ -32,7 +32,7 @@ inline TFloatState ReadFloatState() {
   uint32_t mxcsr = 0;
   asm volatile("stmxcsr %0" : "=m"(mxcsr));
   return {static_cast<uint16_t>(environment[0]), static_cast<uint16_t>((environment[1] >> 11) & 7),
-          static_cast<uint16_t>(environment[2]), mxcsr};
+          static_cast<uint16_t>(environment[2]), mxcsr & ~0x3Fu};
 }
 
 inline void SetFloatControl(uint16_t controlWord, uint32_t mxcsr) {
