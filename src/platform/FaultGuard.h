@@ -69,7 +69,8 @@ bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& faul
 // Calls the stdcall function at function with count 32-bit argument words (args[0] is
 // the first argument) and returns its 32-bit result, checking the stack pointer: a stdcall
 // function removes its arguments, so stackOffset is set to 0; a function that removed
-// none (a cdecl one) gives count * 4. The stack pointer is put back either way.
+// none (a cdecl one) gives count * 4, the bytes it left on the stack. The stack pointer
+// is put back either way.
 //
 //   uint32_t words[] = {reinterpret_cast<uintptr_t>(buffer)};
 //   uint32_t result = CallStdcallChecked(address, words, 1, offset);   // offset 4: cdecl

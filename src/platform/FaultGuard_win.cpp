@@ -103,8 +103,9 @@ _RsRunContained:
 
 // The checked call: pushes count argument words (args[0] last, so it lies on top), calls
 // fn and compares the stack pointer after its return with the one before the pushes. A
-// stdcall function removes its arguments itself, so the two agree; the difference is
-// stored in *stackOffset, and the stack pointer is put back either way.
+// stdcall function removes its arguments itself, so the two agree; the bytes it left (the
+// one before less the one after) go to *stackOffset, and the stack pointer is put back
+// either way.
 asm(R"(
     .text
     .globl _RsCallStdcall
@@ -125,9 +126,8 @@ _RsCallStdcall:
     jmp 4b
 5:
     call *8(%ebp)
-    leal -12(%ebp), %ecx
-    movl %esp, %edx
-    subl %ecx, %edx
+    leal -12(%ebp), %edx
+    subl %esp, %edx
     movl 20(%ebp), %ecx
     movl %edx, (%ecx)
     leal -12(%ebp), %esp

@@ -147,6 +147,37 @@ TEST(FaultGuard, AfterAFaultTheFloatingPointUnitsAreAsTheCallFoundThem) {
   }
 }
 
+#if defined(_WIN32) && defined(__i386__)
+int32_t __stdcall DifferenceStdcall(int32_t a, int32_t b) { return a - b; }
+int32_t __cdecl DifferenceCdecl(int32_t a, int32_t b) { return a - b; }
+int32_t __stdcall NoArguments() { return 77; }
+
+TEST(FaultGuard, ACheckedCallFindsTheArgumentsAFunctionLeftOnTheStack) {
+  struct Case {
+    const char* name;
+    const void* function;
+    uint32_t count;
+    int32_t wantResult;
+    int32_t wantOffset;
+  };
+  const Case cases[] = {
+      {"stdcall", reinterpret_cast<const void*>(&DifferenceStdcall), 2, 7, 0},
+      {"cdecl", reinterpret_cast<const void*>(&DifferenceCdecl), 2, 7, 8},
+      {"stdcall without arguments", reinterpret_cast<const void*>(&NoArguments), 0, 77, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const uint32_t args[] = {10, 3};  // the first argument first
+    volatile int before = 1234;
+    int32_t offset = -1;
+    EXPECT_EQ(static_cast<int32_t>(CallStdcallChecked(c.function, args, c.count, offset)),
+              c.wantResult);
+    EXPECT_EQ(offset, c.wantOffset);
+    EXPECT_EQ(before, 1234);
+  }
+}
+#endif
+
 TEST(FaultGuard, AnInnerContainedCallTakesItsOwnFault) {
   struct TOuter {
     bool InnerReturned = true;
@@ -219,6 +250,8 @@ TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
         const std::string message =
             MessageOf<CallingConventionError>([&] { invoker.SCListReaders(list.Data()); });
         EXPECT_TRUE(Contains(message, "SCListReaders calling convention")) << message;
+        // Its one argument was left on the stack.
+        EXPECT_TRUE(Contains(message, "off by 4 bytes")) << message;
         EXPECT_TRUE(Contains(message, "调用约定")) << message;
       } else {
         const std::string message =
