@@ -2,16 +2,28 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
+
+#include "platform/ProcessNote.h"
 
 namespace {
 // Values below this are the system's error returns of a library load, never handles.
 constexpr TModuleHandle kFirstValidModuleHandle = 32;
 
-// The libraries that faulted, by module handle. A faulted library is never unloaded, so
-// its handle cannot come to name another library while the record lives.
+// The libraries that faulted, by module handle, as this load of the module has seen them.
+// A faulted library is never unloaded, so its handle cannot come to name another library
+// for the rest of the process.
 std::map<TModuleHandle, TLibraryFault>& FaultedLibraries() {
   static std::map<TModuleHandle, TLibraryFault> libraries;
   return libraries;
+}
+
+// Each fault is also kept as a process note, so that the module, unloaded and loaded again
+// by the host, still knows the library: "<function>\n<cause>".
+std::string NoteName(TModuleHandle module) {
+  char name[40];
+  std::snprintf(name, sizeof name, "faulted-library-%llX", static_cast<unsigned long long>(module));
+  return name;
 }
 
 }  // namespace
@@ -26,12 +38,21 @@ LibraryFaultedError::LibraryFaultedError(const TLibraryFault& first)
                 " " + first.Cause) {}
 
 const TLibraryFault* FindLibraryFault(TModuleHandle module) {
-  const auto& libraries = FaultedLibraries();
-  const auto found = libraries.find(module);
-  return found != libraries.end() ? &found->second : nullptr;
+  if (module == 0) return nullptr;
+  auto& libraries = FaultedLibraries();
+  auto found = libraries.find(module);
+  if (found != libraries.end()) return &found->second;
+  const std::optional<std::string> note = ProcessNote(NoteName(module));
+  if (!note) return nullptr;
+  const size_t newline = note->find('\n');
+  TLibraryFault fault{note->substr(0, newline),
+                      newline == std::string::npos ? std::string() : note->substr(newline + 1)};
+  return &libraries.emplace(module, std::move(fault)).first->second;
 }
 
 void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault) {
+  if (FindLibraryFault(module) != nullptr) return;
+  SetProcessNote(NoteName(module), fault.Function + "\n" + fault.Cause);
   FaultedLibraries().emplace(module, std::move(fault));
 }
 

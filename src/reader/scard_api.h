@@ -11,16 +11,15 @@
 // ending the process; the library is then left as the fault left it (FaultGuard.h). On
 // 32-bit Windows a call that returns with the stack pointer off (an export built with
 // another calling convention) raises CallingConventionError, the stack pointer put back.
-// Either way the library is marked faulted for the life of the module's load in the
-// process, by its module handle: no binding calls into it again (every call raises
-// LibraryFaultedError naming the first fault) and none unloads it, since its detach code
-// would run in whatever state the fault left it.
-// Construction loads the library and resolves the exports before the creator gets
-// the object; a missing or unloadable file is not an error then (the binding is in
-// the state "load failed", every entry point empty). An export that the library
-// lacks leaves only its entry point empty. Calling an empty entry point raises
-// EmptyEntryPointError and makes no call. Destruction releases the library exactly
-// once. Entry points are valid while the binding lives. One thread (the UI thread).
+// Either way the library is marked faulted for the life of the process, by its module
+// handle (platform/ProcessNote.h: also across an unload and reload of this module): no binding
+// calls into it again (every call raises LibraryFaultedError naming the first fault) and none
+// unloads it, since its detach code would run in whatever state the fault left it. Construction
+// loads the library and resolves the exports before the creator gets the object; a missing or
+// unloadable file is not an error then (the binding is in the state "load failed", every entry
+// point empty). An export that the library lacks leaves only its entry point empty. Calling an
+// empty entry point raises EmptyEntryPointError and makes no call. Destruction releases the library
+// exactly once. Entry points are valid while the binding lives. One thread (the UI thread).
 #include <cstdint>
 #include <string>
 #include <type_traits>
