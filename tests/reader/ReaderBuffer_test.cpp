@@ -226,11 +226,11 @@ TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
     {"processor fault", "fault=SCListReaders\n", false, "SCListReaders processor fault C0000005"},
     {"x87 stack filled and control changed, then a fault", "fault=SCListReaders\nfaultx87=1\n",
      false, "SCListReaders processor fault C0000005"},
-#if defined(_WIN32) && defined(__i386__)
     {"own stack overrun by 320 bytes, then a fault", "fault=SCListReaders\nfaultstackoverrun=320\n",
      false, "SCListReaders processor fault C0000005"},
     {"own stack overrun by 4 KiB, then a fault", "fault=SCListReaders\nfaultstackoverrun=4096\n",
      false, "SCListReaders processor fault C0000005"},
+#if defined(_WIN32) && defined(__i386__)
     {"cdecl export", "cdecl=SCListReaders\n", true, "SCListReaders calling convention"},
 #endif
   };

@@ -119,7 +119,6 @@ TEST(ReaderLibraryFaults, BrokenCallsFailAsThatCallAndTheDialogGoesOn) {
      true,
      kRefusedListing,
      {}},
-#if defined(_WIN32) && defined(__i386__)
     {"own stack overrun by 320 bytes, then a fault in SCConnectReader",
      {"reader=R", "fault=SCConnectReader", "faultstackoverrun=320"},
      {"R"},
@@ -129,6 +128,7 @@ TEST(ReaderLibraryFaults, BrokenCallsFailAsThatCallAndTheDialogGoesOn) {
      true,
      kRefusedListing,
      {}},
+#if defined(_WIN32) && defined(__i386__)
     // The call returned with its arguments left on the stack: a failure of that call.
     {"cdecl SCConnectReader",
      {"reader=R", "cdecl=SCConnectReader"},
