@@ -20,12 +20,15 @@
 // software exceptions go on to their own handlers).
 // POSIX (the native build): handlers for SIGSEGV, SIGBUS, SIGILL and SIGFPE are installed
 // for the length of the call only, and a fault returns to the recovery point with
-// siglongjmp; the codes are given as the target's exception codes below. On x86 the x87
-// unit is reinitialised and its control word and MXCSR put back, as on Windows.
+// siglongjmp; the codes are given as the target's exception codes below. As on Windows,
+// the x87 unit is reinitialised and its control word and MXCSR put back (x86), the
+// recovery point lies in per-thread memory and the call runs 16 KiB below the frame that
+// contains it.
 // Either way the library's frames are abandoned: what it held at that moment (locks,
-// memory, half-updated globals of its own) stays as the fault left it, until its binding
-// unloads it. Calls are contained on the thread that makes them; nested calls each
-// contain their own faults.
+// memory, half-updated globals of its own) stays as the fault left it; the reader binding
+// then neither calls nor unloads that library again (reader/scard_api.h). Calls are
+// contained on the thread that makes them; nested calls each contain their own faults, up
+// to eight deep (a deeper one's fault is taken by the innermost of those eight).
 #include <cstdint>
 #include <string>
 #include <type_traits>
