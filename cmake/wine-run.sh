@@ -86,4 +86,16 @@ mkdir -p "$WINEPREFIX"
 
 [[ ${1:-} == --init ]] && exit 0
 
+# A thread that dies under Wine (a fault its handlers could not take) can end the program
+# with status 0. GoogleTest keeps the file named by TEST_PREMATURE_EXIT_FILE while its
+# tests run and removes it when they end, so a file left behind is a program that died.
+exit_marker=$(mktemp -u "${TMPDIR:-/tmp}/rs-wine-exit.XXXXXX")
+export TEST_PREMATURE_EXIT_FILE="Z:${exit_marker//\//\\}"
 timeout -k 10 "${RS_WINE_TIMEOUT:-600}" wine "$@"
+status=$?
+if [[ -e $exit_marker ]]; then
+  rm -f "$exit_marker"
+  echo "wine-run: $1 ended before its tests did" >&2
+  [[ $status == 0 ]] && status=1
+fi
+exit "$status"

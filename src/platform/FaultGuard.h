@@ -11,17 +11,24 @@
 // it reaches ours, the library's unwind handlers run (RtlUnwind), and execution resumes
 // at the recovery point saved before the call: stack pointer, frame pointer and the
 // callee-saved registers as they were (whatever the stdcall callee had popped), the SEH
-// chain as it was, the direction flag clear, the x87 control word and MXCSR as they were
-// and pending x87 exceptions cleared. A stack overflow is not contained (its guard page is
-// gone), nor is anything raised by software (C++ or other software exceptions go on to
-// their own handlers).
+// chain as it was, the direction flag clear, the x87 unit reinitialised (its register
+// stack empty, pending exceptions cleared) with its control word as it was, and MXCSR as
+// it was. The recovery point lies in the module's per-thread memory, and the call runs
+// 16 KiB below our registration record, so a library that overruns its own stack frames
+// by up to that much before it faults is still contained. A stack overflow is not
+// contained (its guard page is gone), nor is anything raised by software (C++ or other
+// software exceptions go on to their own handlers).
 // POSIX (the native build): handlers for SIGSEGV, SIGBUS, SIGILL and SIGFPE are installed
 // for the length of the call only, and a fault returns to the recovery point with
-// siglongjmp; the codes are given as the target's exception codes below.
+// siglongjmp; the codes are given as the target's exception codes below. As on Windows,
+// the x87 unit is reinitialised and its control word and MXCSR put back (x86), the
+// recovery point lies in per-thread memory and the call runs 16 KiB below the frame that
+// contains it.
 // Either way the library's frames are abandoned: what it held at that moment (locks,
-// memory, half-updated globals of its own) stays as the fault left it, until its binding
-// unloads it. Calls are contained on the thread that makes them; nested calls each
-// contain their own faults.
+// memory, half-updated globals of its own) stays as the fault left it; the reader binding
+// then neither calls nor unloads that library again (reader/scard_api.h). Calls are
+// contained on the thread that makes them; nested calls each contain their own faults, up
+// to eight deep (a deeper one's fault is taken by the innermost of those eight).
 #include <cstdint>
 #include <string>
 #include <type_traits>
@@ -60,6 +67,19 @@ bool FaultContainmentAvailable();
 // Runs body(context) contained. Returns true when body returned; false when a processor
 // fault was contained, described in fault. body must not throw.
 bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& fault);
+
+#if defined(_WIN32) && defined(__i386__)
+// Calls the stdcall function at function with count 32-bit argument words (args[0] is
+// the first argument) and returns its 32-bit result, checking the stack pointer: a stdcall
+// function removes its arguments, so stackOffset is set to 0; a function that removed
+// none (a cdecl one) gives count * 4, the bytes it left on the stack. The stack pointer
+// is put back either way.
+//
+//   uint32_t words[] = {reinterpret_cast<uintptr_t>(buffer)};
+//   uint32_t result = CallStdcallChecked(address, words, 1, offset);   // offset 4: cdecl
+uint32_t CallStdcallChecked(const void* function, const uint32_t* args, uint32_t count,
+                            int32_t& stackOffset);
+#endif
 
 // Runs call() contained and returns its result; raises ProcessorFaultError(operation, ...)
 // when a processor fault was contained. call must not throw.

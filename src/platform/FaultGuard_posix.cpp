@@ -1,3 +1,4 @@
+#include <alloca.h>
 #include <signal.h>
 #include <ucontext.h>
 
@@ -7,12 +8,25 @@
 
 namespace {
 
-// One contained call in progress on this thread; an inner call points to the outer one.
+// One contained call in progress on this thread. The recovery point lies in the module's
+// per-thread memory, never on the stack the called code runs on.
 struct TActiveCall {
   sigjmp_buf Recovery;
   TProcessorFault* Fault;
 };
-thread_local TActiveCall* tActive = nullptr;
+
+// The contained calls in progress on this thread, innermost last. Calls nested deeper than
+// this run inside the innermost contained one, which then takes their faults.
+constexpr int kMaxNestedCalls = 8;
+struct TThreadCalls {
+  TActiveCall Calls[kMaxNestedCalls];
+  int Depth = 0;
+};
+thread_local TThreadCalls tCalls;
+
+// The stack left unused between the contained call's own frame and the called code, so
+// that code overrunning its own frames by less than this does not reach ours.
+constexpr size_t kRecoveryGap = 16 * 1024;
 
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE};
 
@@ -44,16 +58,43 @@ uintptr_t FaultingInstruction([[maybe_unused]] const siginfo_t* info,
 }
 
 void OnFault(int signal, siginfo_t* info, void* userContext) {
-  TActiveCall* active = tActive;
-  if (active == nullptr) {
+  TThreadCalls& calls = tCalls;
+  if (calls.Depth == 0) {
     // A fault on another thread while a call is contained here: the default action,
     // once this handler returns and the instruction faults again.
     ::signal(signal, SIG_DFL);
     return;
   }
-  active->Fault->Code = FaultCode(signal, info->si_code);
-  active->Fault->Address = FaultingInstruction(info, userContext);
-  siglongjmp(active->Recovery, 1);
+  TActiveCall& active = calls.Calls[calls.Depth - 1];
+  active.Fault->Code = FaultCode(signal, info->si_code);
+  active.Fault->Address = FaultingInstruction(info, userContext);
+  siglongjmp(active.Recovery, 1);
+}
+
+// The floating-point control state a call started with. A signal handler runs with a fresh
+// x87 and SSE state and siglongjmp keeps it, so a fault would otherwise leave the
+// defaults, or whatever the library set, behind.
+struct TFloatControl {
+  uint16_t ControlWord = 0;
+  uint32_t Mxcsr = 0;
+};
+
+TFloatControl SaveFloatControl() {
+  TFloatControl saved;
+#if defined(__i386__) || defined(__x86_64__)
+  asm volatile("fnstcw %0" : "=m"(saved.ControlWord));
+  asm volatile("stmxcsr %0" : "=m"(saved.Mxcsr));
+#endif
+  return saved;
+}
+
+// Empties the x87 register stack and clears its exceptions, then puts the control back.
+void RestoreFloatControl([[maybe_unused]] const TFloatControl& saved) {
+#if defined(__i386__) || defined(__x86_64__)
+  asm volatile("fninit");
+  asm volatile("fldcw %0" : : "m"(saved.ControlWord));
+  asm volatile("ldmxcsr %0" : : "m"(saved.Mxcsr));
+#endif
 }
 
 }  // namespace
@@ -64,7 +105,12 @@ bool FaultContainmentAvailable() { return true; }
 // so faults anywhere else keep their usual handling (the sanitizers' reports included).
 bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& fault) {
   fault = {};
-  TActiveCall call{};
+  TThreadCalls& calls = tCalls;
+  if (calls.Depth == kMaxNestedCalls) {
+    body(context);
+    return true;
+  }
+  TActiveCall& call = calls.Calls[calls.Depth];
   call.Fault = &fault;
   struct sigaction action {};
   action.sa_sigaction = OnFault;
@@ -73,14 +119,17 @@ bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& faul
   struct sigaction previous[sizeof kFaultSignals / sizeof kFaultSignals[0]];
   for (size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
     sigaction(kFaultSignals[i], &action, &previous[i]);
-  TActiveCall* const outer = tActive;
+  const TFloatControl floatControl = SaveFloatControl();
   volatile bool returned = false;
   if (sigsetjmp(call.Recovery, 1) == 0) {
-    tActive = &call;
+    ++calls.Depth;
+    void* gap = alloca(kRecoveryGap);
+    asm volatile("" : : "r"(gap) : "memory");
     body(context);
     returned = true;
   }
-  tActive = outer;
+  --calls.Depth;
+  if (!returned) RestoreFloatControl(floatControl);
   for (size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
     sigaction(kFaultSignals[i], &previous[i], nullptr);
   return returned;

@@ -1,11 +1,72 @@
 #include "reader/scard_api.h"
 
+#include <cstdio>
+#include <map>
+#include <optional>
+
+#include "platform/ProcessNote.h"
+
 namespace {
 // Values below this are the system's error returns of a library load, never handles.
 constexpr TModuleHandle kFirstValidModuleHandle = 32;
+
+// The libraries that faulted, by module handle, as this load of the module has seen them.
+// A faulted library is never unloaded, so its handle cannot come to name another library
+// for the rest of the process.
+std::map<TModuleHandle, TLibraryFault>& FaultedLibraries() {
+  static std::map<TModuleHandle, TLibraryFault> libraries;
+  return libraries;
+}
+
+// Each fault is also kept as a process note, so that the module, unloaded and loaded again
+// by the host, still knows the library: "<function>\n<cause>".
+std::string NoteName(TModuleHandle module) {
+  char name[40];
+  std::snprintf(name, sizeof name, "faulted-library-%llX", static_cast<unsigned long long>(module));
+  return name;
+}
+
 }  // namespace
 
-TCommonDllInvoker::~TCommonDllInvoker() = default;
+CallingConventionError::CallingConventionError(const char* exportName, int32_t stackOffset)
+    : Exception(std::string("读卡器库函数的调用约定不符，已停止使用该读卡器库：") + exportName +
+                " calling convention, stack pointer off by " + std::to_string(stackOffset) +
+                " bytes after the call (stdcall expected)") {}
+
+LibraryFaultedError::LibraryFaultedError(const TLibraryFault& first)
+    : Exception("读卡器库此前已出错，请重新启动主程序后再使用读卡器。首次出错：" + first.Function +
+                " " + first.Cause) {}
+
+const TLibraryFault* FindLibraryFault(TModuleHandle module) {
+  if (module == 0) return nullptr;
+  auto& libraries = FaultedLibraries();
+  auto found = libraries.find(module);
+  if (found != libraries.end()) return &found->second;
+  const std::optional<std::string> note = ProcessNote(NoteName(module));
+  if (!note) return nullptr;
+  const size_t newline = note->find('\n');
+  TLibraryFault fault{note->substr(0, newline),
+                      newline == std::string::npos ? std::string() : note->substr(newline + 1)};
+  return &libraries.emplace(module, std::move(fault)).first->second;
+}
+
+void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault) {
+  if (FindLibraryFault(module) != nullptr) return;
+  SetProcessNote(NoteName(module), fault.Function + "\n" + fault.Cause);
+  FaultedLibraries().emplace(module, std::move(fault));
+}
+
+std::string ProcessorFaultCause(uint32_t code) {
+  char text[32];
+  std::snprintf(text, sizeof text, "processor fault %08X", static_cast<unsigned>(code));
+  return text;
+}
+
+TCommonDllInvoker::~TCommonDllInvoker() {
+  // A library that faulted stays loaded: its detach code would run in whatever state the
+  // fault left it (locks held, its heap half-updated), outside any containment.
+  if (FindLibraryFault(FDllHandle.Get()) != nullptr) (void)FDllHandle.Release();
+}
 
 bool TCommonDllInvoker::LoadLibraryFile() {
   const TModuleHandle handle = LoadDynamicLibrary(FDllPath.CStr());

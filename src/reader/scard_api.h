@@ -8,14 +8,21 @@
 //   int32_t code = invoker.SCListReaders(list);   // EmptyEntryPointError when absent
 //
 // A processor fault in a call (32-bit Windows, POSIX) raises ProcessorFaultError instead of
-// ending the process; the library is then left as the fault left it (FaultGuard.h).
-// Construction loads the library and resolves the exports before the creator gets
-// the object; a missing or unloadable file is not an error then (the binding is in
-// the state "load failed", every entry point empty). An export that the library
-// lacks leaves only its entry point empty. Calling an empty entry point raises
-// EmptyEntryPointError and makes no call. Destruction releases the library exactly
-// once. Entry points are valid while the binding lives. One thread (the UI thread).
+// ending the process; the library is then left as the fault left it (FaultGuard.h). On
+// 32-bit Windows a call that returns with the stack pointer off (an export built with
+// another calling convention) raises CallingConventionError, the stack pointer put back.
+// Either way the library is marked faulted for the life of the process, by its module
+// handle (platform/ProcessNote.h: also across an unload and reload of this module): no binding
+// calls into it again (every call raises LibraryFaultedError naming the first fault) and none
+// unloads it, since its detach code would run in whatever state the fault left it. Construction
+// loads the library and resolves the exports before the creator gets the object; a missing or
+// unloadable file is not an error then (the binding is in the state "load failed", every entry
+// point empty). An export that the library lacks leaves only its entry point empty. Calling an
+// empty entry point raises EmptyEntryPointError and makes no call. Destruction releases the library
+// exactly once. Entry points are valid while the binding lives. One thread (the UI thread).
+#include <cstdint>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "host/HostString.h"
@@ -37,8 +44,64 @@ class EmptyEntryPointError : public Exception {
   const char* FExportName;
 };
 
+// An export returned with the stack pointer off by StackOffset bytes: the library was
+// built with another calling convention than the contract's stdcall. The message names
+// the export and the calling convention, Chinese first.
+class CallingConventionError : public Exception {
+ public:
+  CallingConventionError(const char* exportName, int32_t stackOffset);
+};
+
+// The first fault of a library, kept for the life of the process: the export it happened
+// in and its technical description ("processor fault C0000005", "calling convention").
+struct TLibraryFault {
+  std::string Function;
+  std::string Cause;
+};
+
+// A call into a library that faulted earlier; no call was made. The message says, in
+// Chinese first, that the reader library failed earlier and the host must be restarted,
+// with the first fault's function and cause.
+class LibraryFaultedError : public Exception {
+ public:
+  explicit LibraryFaultedError(const TLibraryFault& first);
+};
+
+// The first fault recorded for module, or null when it has not faulted.
+const TLibraryFault* FindLibraryFault(TModuleHandle module);
+// Records that module faulted; a later fault of the same module keeps the first record.
+void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault);
+// The cause of a processor fault as a first fault records it: "processor fault C0000005".
+std::string ProcessorFaultCause(uint32_t code);
+
+namespace scard_detail {
+
+// One argument of a reader library call as the 32-bit word the call pushes.
+template <typename T>
+uint32_t ArgumentWord(T&& value) {
+  using TValue = std::decay_t<T>;
+  if constexpr (std::is_pointer_v<TValue>) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(static_cast<TValue>(value)));
+  } else {
+    static_assert(std::is_integral_v<TValue> && sizeof(TValue) <= 4);
+    return static_cast<uint32_t>(value);
+  }
+}
+
+template <typename TResult>
+TResult ResultOfWord(uint32_t word) {
+  if constexpr (std::is_pointer_v<TResult>) {
+    return reinterpret_cast<TResult>(static_cast<uintptr_t>(word));
+  } else {
+    return static_cast<TResult>(word);
+  }
+}
+
+}  // namespace scard_detail
+
 // One entry point of a loaded library: an address of type Fn, or empty. Calling it
-// calls the library, or raises EmptyEntryPointError when empty.
+// calls the library, or raises EmptyEntryPointError when empty, or LibraryFaultedError
+// without a call when the library faulted before.
 template <typename Fn>
 class TEntryPoint {
  public:
@@ -46,13 +109,37 @@ class TEntryPoint {
 
   // A processor fault inside the call that the library does not handle itself raises
   // ProcessorFaultError naming the export, where the platform contains faults
-  // (platform/FaultGuard.h).
+  // (platform/FaultGuard.h); on 32-bit Windows a return with the stack pointer off
+  // raises CallingConventionError. Both mark the library faulted.
   template <typename... Args>
   decltype(auto) operator()(Args&&... args) const {
     if (FAddress == nullptr) throw EmptyEntryPointError(FExportName);
+    if (const TLibraryFault* first = FindLibraryFault(FModule)) throw LibraryFaultedError(*first);
     const Fn address = FAddress;
-    return CallFaultContained(FExportName,
-                              [&]() noexcept { return address(std::forward<Args>(args)...); });
+    try {
+#if defined(_WIN32) && defined(__i386__)
+      static_assert(std::is_invocable_v<Fn, Args...>);
+      using TResult = std::invoke_result_t<Fn, Args...>;
+      const uint32_t words[sizeof...(Args) + 1] = {
+          scard_detail::ArgumentWord(std::forward<Args>(args))...};
+      int32_t stackOffset = 0;
+      const uint32_t result = CallFaultContained(FExportName, [&]() noexcept {
+        return CallStdcallChecked(reinterpret_cast<const void*>(address), words, sizeof...(Args),
+                                  stackOffset);
+      });
+      if (stackOffset != 0) {
+        MarkLibraryFaulted(FModule, {FExportName, "calling convention"});
+        throw CallingConventionError(FExportName, stackOffset);
+      }
+      return scard_detail::ResultOfWord<TResult>(result);
+#else
+      return CallFaultContained(FExportName,
+                                [&]() noexcept { return address(std::forward<Args>(args)...); });
+#endif
+    } catch (const ProcessorFaultError& e) {
+      MarkLibraryFaulted(FModule, {FExportName, ProcessorFaultCause(e.Code())});
+      throw;
+    }
   }
 
   explicit operator bool() const { return FAddress != nullptr; }
@@ -60,11 +147,13 @@ class TEntryPoint {
   const char* ExportName() const { return FExportName; }
   // Looks the export up in module; a missing export leaves the entry point empty.
   void Resolve(TModuleHandle module) {
+    FModule = module;
     FAddress = reinterpret_cast<Fn>(FindLibraryExport(module, FExportName));
   }
 
  private:
   const char* FExportName;
+  TModuleHandle FModule = 0;
   Fn FAddress = nullptr;
 };
 
@@ -76,7 +165,8 @@ class TCommonDllInvoker {
  public:
   TCommonDllInvoker(const TCommonDllInvoker&) = delete;
   TCommonDllInvoker& operator=(const TCommonDllInvoker&) = delete;
-  // Releases the library whether or not the load succeeded (0 is ignored).
+  // Releases the library whether or not the load succeeded (0 is ignored), unless it
+  // faulted: a faulted library stays loaded for the life of the process.
   virtual ~TCommonDllInvoker();
 
   // Loads the library and resolves the entry points; does nothing once loaded.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "HostSim.h"
@@ -110,6 +112,53 @@ TEST_F(ShowFrmOptionCycles, TwoHundredCallsKeepHandlesHeapTlsGdiObjectsAndWindow
   EXPECT_LT(HeapGrowth(after2, after202), 256 * 1024);
   EXPECT_EQ(after202.FreeTlsIndexes, after2.FreeTlsIndexes);
   EXPECT_EQ(FindReaderDialog(), nullptr);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// A reader library that faulted stays loaded and refused when the host frees the module and
+// loads it again: the module loaded anew makes no call into it either.
+TEST(ModuleReload, AReaderLibraryThatFaultedIsRefusedByTheModuleLoadedAgain) {
+  TModuleWorld world;
+  const std::string subApp = world.ProfileDir() + "\\subapp\\";
+  const std::string library = subApp + "lurmScard_old.dll";
+  const std::string trace = subApp + "calls.txt";
+  ASSERT_TRUE(CopyFileA((ProgramDir() + "lurmScard_faulty.dll").c_str(), library.c_str(), FALSE));
+  {
+    std::ofstream config(library + ".sim.ini", std::ios::binary | std::ios::trunc);
+    config << "reader=ACS 0\nfault=SCListReaders\ntrace=" << trace << "\n";
+  }
+  ASSERT_EQ(HostSim_Open(world.ProfileDir().c_str()), 1) << HostSim_LastError();
+  HWND hostWindow = MakeHostWindow();
+  HostSim_SetHandles(reinterpret_cast<THostHandle>(hostWindow), 0);
+  for (int load = 1; load <= 2; ++load) {
+    SCOPED_TRACE("load " + std::to_string(load));
+    HMODULE module = LoadLibraryA(kModulePath.c_str());
+    ASSERT_NE(module, nullptr) << kModulePath << ": error " << GetLastError();
+    auto show = reinterpret_cast<ShowFrmOptionFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "ShowFrmOption")));
+    ASSERT_NE(show, nullptr);
+    const UINT_PTR timer = SetTimer(nullptr, 0, 20, CloseDialogWhenShown);
+    show(reinterpret_cast<uintptr_t>(hostWindow), 0, 0);
+    KillTimer(nullptr, timer);
+    FreeLibrary(module);
+    EXPECT_NE(GetModuleHandleA(library.c_str()), nullptr) << "the faulted library was unloaded";
+  }
+  DestroyWindow(hostWindow);
+  HostSim_Close();
+  // One call, the one that faulted; both openings showed the listing's failure.
+  EXPECT_EQ(ReadWholeFile(trace), "SCListReaders zeroed=1\nSCListReaders fault\n");
+  EXPECT_EQ(CountOf(ReadWholeFile(world.ProfileDir() + "\\transcript.txt"), "70000995"), 2u);
+  DeleteFileA(trace.c_str());
 }
 
 // The process ends with the dialog open: the probe program opens it, then gives the

@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 
+#include "FloatState.h"
 #include "ReaderWorld.h"
 #include "platform/FaultGuard.h"
 #include "reader/scard_api.h"
@@ -110,6 +111,73 @@ TEST(FaultGuard, ProcessorFaultsBecomeResultsAndEverythingIsPutBack) {
   }
 }
 
+// Leaves six values on the x87 register stack, changes the control word (rounding toward
+// zero, 24-bit precision) and MXCSR (flush to zero, rounding toward zero), then faults.
+__attribute__((no_sanitize("undefined"))) void DisturbFloatingPointThenFault(void* context) {
+  const uint16_t controlWord = 0x0C7F;
+  const uint32_t mxcsr = 0xFFC0;
+  asm volatile("fld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfldcw %0\n\tldmxcsr %1"
+               :
+               : "m"(controlWord), "m"(mxcsr));
+  NullWrite(context);
+}
+
+TEST(FaultGuard, AfterAFaultTheFloatingPointUnitsAreAsTheCallFoundThem) {
+  const TFloatState initial = ReadFloatState();
+  struct Case {
+    const char* name;
+    uint16_t controlWord;  // the caller's, before the call
+    uint32_t mxcsr;
+  };
+  const Case cases[] = {
+      {"the caller's control as the process started", initial.ControlWord, initial.Mxcsr},
+      // 53-bit precision, as many Windows programs run; SSE rounding upward.
+      {"the caller's own control", 0x027F, 0x5F80},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetFloatControl(c.controlWord, c.mxcsr);
+    const TFloatState before = ReadFloatState();
+    TProcessorFault fault;
+    EXPECT_FALSE(RunFaultContained(DisturbFloatingPointThenFault, nullptr, fault));
+    EXPECT_EQ(fault.Code, kFaultAccessViolation);
+    EXPECT_EQ(ReadFloatState(), before);
+    EXPECT_EQ(ThreeTimesTwoPlusThreeHalves(), 7.5L);
+    SetFloatControl(initial.ControlWord, initial.Mxcsr);
+  }
+}
+
+#if defined(_WIN32) && defined(__i386__)
+int32_t __stdcall DifferenceStdcall(int32_t a, int32_t b) { return a - b; }
+int32_t __cdecl DifferenceCdecl(int32_t a, int32_t b) { return a - b; }
+int32_t __stdcall NoArguments() { return 77; }
+
+TEST(FaultGuard, ACheckedCallFindsTheArgumentsAFunctionLeftOnTheStack) {
+  struct Case {
+    const char* name;
+    const void* function;
+    uint32_t count;
+    int32_t wantResult;
+    int32_t wantOffset;
+  };
+  const Case cases[] = {
+      {"stdcall", reinterpret_cast<const void*>(&DifferenceStdcall), 2, 7, 0},
+      {"cdecl", reinterpret_cast<const void*>(&DifferenceCdecl), 2, 7, 8},
+      {"stdcall without arguments", reinterpret_cast<const void*>(&NoArguments), 0, 77, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const uint32_t args[] = {10, 3};  // the first argument first
+    volatile int before = 1234;
+    int32_t offset = -1;
+    EXPECT_EQ(static_cast<int32_t>(CallStdcallChecked(c.function, args, c.count, offset)),
+              c.wantResult);
+    EXPECT_EQ(offset, c.wantOffset);
+    EXPECT_EQ(before, 1234);
+  }
+}
+#endif
+
 TEST(FaultGuard, AnInnerContainedCallTakesItsOwnFault) {
   struct TOuter {
     bool InnerReturned = true;
@@ -127,24 +195,115 @@ TEST(FaultGuard, AnInnerContainedCallTakesItsOwnFault) {
   EXPECT_EQ(outer.InnerFault.Code, kFaultAccessViolation);
 }
 
-TEST(ReaderBinding, AFaultInALibraryCallIsAnErrorOfThatCallAndTheLibraryStaysCallable) {
+// Calls fn, expecting it to raise ErrorType; the error's message, or "" when it raised
+// nothing or something else.
+template <typename ErrorType, typename Call>
+std::string MessageOf(Call call) {
+  try {
+    call();
+  } catch (const ErrorType& e) {
+    return e.what();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "another error: " << e.what();
+    return "";
+  }
+  ADD_FAILURE() << "no error";
+  return "";
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
+  struct Case {
+    const char* name;
+    const char* config;      // of the faulty library; the first call is SCListReaders
+    bool callingConvention;  // the first call fails as a calling convention error
+    const char* wantCause;   // the first fault as later refusals name it
+  };
+  const Case cases[] = {
+    {"processor fault", "fault=SCListReaders\n", false, "SCListReaders processor fault C0000005"},
+    {"x87 stack filled and control changed, then a fault", "fault=SCListReaders\nfaultx87=1\n",
+     false, "SCListReaders processor fault C0000005"},
+    {"own stack overrun by 320 bytes, then a fault", "fault=SCListReaders\nfaultstackoverrun=320\n",
+     false, "SCListReaders processor fault C0000005"},
+    {"own stack overrun by 4 KiB, then a fault", "fault=SCListReaders\nfaultstackoverrun=4096\n",
+     false, "SCListReaders processor fault C0000005"},
+#if defined(_WIN32) && defined(__i386__)
+    {"cdecl export", "cdecl=SCListReaders\n", true, "SCListReaders calling convention"},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TReaderWorld world;
+    world.Install("lurmScard_faulty.dll", "lurmScard.dll", std::string("reader=A\n") + c.config);
+    const std::string path = world.PathOf("lurmScard.dll");
+    const TFloatState floatBefore = ReadFloatState();
+    // Values live across the call in callee-saved registers and on the stack.
+    volatile int before = 1234;
+    {
+      TLURMScardInvoker invoker{HostString(path)};
+      ASSERT_TRUE(invoker.Loaded());
+      TReaderBuffer list(kSCListBufferSize);
+      if (c.callingConvention) {
+        const std::string message =
+            MessageOf<CallingConventionError>([&] { invoker.SCListReaders(list.Data()); });
+        EXPECT_TRUE(Contains(message, "SCListReaders calling convention")) << message;
+        // Its one argument was left on the stack.
+        EXPECT_TRUE(Contains(message, "off by 4 bytes")) << message;
+        EXPECT_TRUE(Contains(message, "调用约定")) << message;
+      } else {
+        const std::string message =
+            MessageOf<ProcessorFaultError>([&] { invoker.SCListReaders(list.Data()); });
+        EXPECT_TRUE(Contains(message, "SCListReaders")) << message;
+      }
+      EXPECT_EQ(before, 1234);
+      EXPECT_EQ(ReadFloatState(), floatBefore);
+      EXPECT_EQ(ThreeTimesTwoPlusThreeHalves(), 7.5L);
+
+      // No export of it is called again, through this binding or a new one on the same file.
+      TLURMScardInvoker again{HostString(path)};
+      ASSERT_TRUE(again.Loaded());
+      for (TLURMScardInvoker* binding : {&invoker, &again}) {
+        char out[kSCConnectBufferSize];
+        for (const std::string& message : {
+                 MessageOf<LibraryFaultedError>([&] { binding->SCListReaders(list.Data()); }),
+                 MessageOf<LibraryFaultedError>([&] { binding->SCConnectReader("A", out); }),
+                 MessageOf<LibraryFaultedError>([&] { binding->SCDisConnectReader(); }),
+                 MessageOf<LibraryFaultedError>([&] { binding->SCGetErrorText(1); }),
+             }) {
+          EXPECT_TRUE(Contains(message, "读卡器库此前已出错")) << message;
+          EXPECT_TRUE(Contains(message, "重新启动")) << message;
+          EXPECT_TRUE(Contains(message, c.wantCause)) << message;
+        }
+      }
+      Lines wantTrace{"SCListReaders zeroed=1"};
+      if (!c.callingConvention) wantTrace.push_back("SCListReaders fault");
+      EXPECT_EQ(world.TraceLines(), wantTrace);
+    }
+    // Neither binding unloaded it: its detach code never runs after the fault.
+    EXPECT_TRUE(IsLibraryLoaded(path));
+  }
+}
+
+TEST(ReaderBinding, ALibraryThatDidNotFaultIsStillUnloaded) {
+  // Another library's fault marks only that library.
   TReaderWorld world;
   world.Install("lurmScard_faulty.dll", "lurmScard.dll", "reader=A\nfault=SCListReaders\n");
-  TLURMScardInvoker invoker(world.HostPathOf("lurmScard.dll"));
-  ASSERT_TRUE(invoker.Loaded());
-  TReaderBuffer list(kSCListBufferSize);
-  try {
-    invoker.SCListReaders(list.Data());
-    ADD_FAILURE() << "the fault was not raised";
-  } catch (const ProcessorFaultError& e) {
-    EXPECT_EQ(e.Code(), kFaultAccessViolation);
-    EXPECT_NE(std::string(e.what()).find("SCListReaders"), std::string::npos) << e.what();
+  world.Install("lurmScard_faulty.dll", "lurmScard_old.dll", "reader=B\n");
+  const std::string faulty = world.PathOf("lurmScard.dll");
+  const std::string sound = world.PathOf("lurmScard_old.dll");
+  {
+    TLURMScardInvoker first{HostString(faulty)};
+    TLURMScardInvoker second{HostString(sound)};
+    TReaderBuffer list(kSCListBufferSize);
+    EXPECT_THROW(first.SCListReaders(list.Data()), ProcessorFaultError);
+    EXPECT_EQ(second.SCListReaders(list.Data()), 0);
+    EXPECT_EQ(std::string(list.Data()), "B");
   }
-  char out[kSCConnectBufferSize];
-  EXPECT_EQ(invoker.SCConnectReader("A", out), 0);
-  EXPECT_EQ(invoker.SCDisConnectReader(), 0);
-  EXPECT_EQ(world.TraceLines(), (Lines{"SCListReaders zeroed=1", "SCListReaders fault",
-                                       "SCConnectReader name=A", "SCDisConnectReader"}));
+  EXPECT_TRUE(IsLibraryLoaded(faulty));
+  EXPECT_FALSE(IsLibraryLoaded(sound));
 }
 
 }  // namespace

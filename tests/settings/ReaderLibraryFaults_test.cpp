@@ -1,8 +1,11 @@
 // The reader settings dialog with a reader library that breaks its contract: it writes
-// past the buffers it is given, or raises a processor fault. The host process survives,
-// each call fails as an exception of that call, and the dialog keeps working.
+// past the buffers it is given, raises a processor fault (after leaving the floating-point
+// units disturbed or overrunning its own stack), or returns with another calling
+// convention's stack. The host process survives, each call fails as an exception of that
+// call, the dialog keeps working, and a library that faulted is not called again.
 #include <gtest/gtest.h>
 
+#include "../reader/FloatState.h"
 #include "ReaderDialogWorld.h"
 #include "platform/FaultGuard.h"
 #include "settings/f_option.h"
@@ -21,70 +24,138 @@ TEST(ReaderLibraryFaults, ContainmentIsThereInBothBuilds) {
 TEST(ReaderLibraryFaults, BrokenCallsFailAsThatCallAndTheDialogGoesOn) {
   // The code 0x8010000A is outside the message table, so its text is asked of the library.
   const std::string kUnknownCode = "SCGetErrorText code=" + std::to_string(int32_t(0x8010000A));
+  // A second dialog on a library that did not fault starts afresh; on one that faulted the
+  // listing fails at once, without a call.
+  const Lines kFreshListing{"SCListReaders zeroed=1"};
+  const Lines kRefusedListing{"msg 70000995"};
   struct Case {
     const char* name;
     Lines config;  // of the faulty simulated library
-    bool processorFault;
     Lines wantLines;
-    Lines wantEvents;       // reader calls and host messages, in order
-    const char* wantError;  // what each general error report names; null: no report
+    Lines wantEvents;        // reader calls and host messages, in order
+    const char* wantError;   // what each general error report names; null: no report
+    const char* wantCode;    // the fault's code in each report; null: none
+    bool wantRefusal;        // the second report says the library failed earlier
+    Lines wantSecondDialog;  // events of a second dialog on the same library
+    Lines wantSecondLines;
   };
   const Case cases[] = {
-      {"list buffer written one byte past",
-       {"reader=A", "reader=B", "listoverrun=1"},
-       false,
-       {},
-       {"SCListReaders zeroed=1", "msg 70000995", "msg 70000529", "msg 70000529", "msg 70000528"},
-       nullptr},
-      {"list buffer written past by the whole guard",
-       {"reader=A", "listoverrun=65536"},
-       false,
-       {},
-       {"SCListReaders zeroed=1", "msg 70000995", "msg 70000529", "msg 70000529", "msg 70000528"},
-       nullptr},
-      {"connect area written one byte past",
-       {"reader=R", "connectoverrun=1"},
-       false,
-       {"R"},
-       {"SCListReaders zeroed=1", "SCConnectReader name=R", "SCDisConnectReader",
-        "SCConnectReader name=R", "SCDisConnectReader", "msg 70000527"},
-       "SCConnectReader"},
-      {"connect area written past by the whole guard",
-       {"reader=R", "connectoverrun=65536"},
-       false,
-       {"R"},
-       {"SCListReaders zeroed=1", "SCConnectReader name=R", "SCDisConnectReader",
-        "SCConnectReader name=R", "SCDisConnectReader", "msg 70000527"},
-       "SCConnectReader"},
-      {"processor fault in SCListReaders",
-       {"reader=A", "fault=SCListReaders"},
-       true,
-       {},
-       {"SCListReaders zeroed=1", "SCListReaders fault", "msg 70000995", "msg 70000529",
-        "msg 70000529", "msg 70000528"},
-       nullptr},
-      // The connect call never returned, so there is nothing to disconnect.
-      {"processor fault in SCConnectReader",
-       {"reader=R", "fault=SCConnectReader"},
-       true,
-       {"R"},
-       {"SCListReaders zeroed=1", "SCConnectReader name=R", "SCConnectReader fault",
-        "SCConnectReader name=R", "SCConnectReader fault", "msg 70000527"},
-       "SCConnectReader"},
-      {"processor fault in SCGetErrorText",
-       {"reader=R", "connectdefault=0x8010000A", "fault=SCGetErrorText"},
-       true,
-       {"R"},
-       {"SCListReaders zeroed=1", "SCConnectReader name=R", kUnknownCode, "SCGetErrorText fault",
-        "SCDisConnectReader", "SCConnectReader name=R", kUnknownCode, "SCGetErrorText fault",
-        "SCDisConnectReader", "msg 70000527"},
-       "SCGetErrorText"},
+    {"list buffer written one byte past",
+     {"reader=A", "reader=B", "listoverrun=1"},
+     {},
+     {"SCListReaders zeroed=1", "msg 70000995", "msg 70000529", "msg 70000529", "msg 70000528"},
+     nullptr,
+     nullptr,
+     false,
+     {"SCListReaders zeroed=1", "msg 70000995"},
+     {}},
+    {"list buffer written past by the whole guard",
+     {"reader=A", "listoverrun=65536"},
+     {},
+     {"SCListReaders zeroed=1", "msg 70000995", "msg 70000529", "msg 70000529", "msg 70000528"},
+     nullptr,
+     nullptr,
+     false,
+     {"SCListReaders zeroed=1", "msg 70000995"},
+     {}},
+    {"connect area written one byte past",
+     {"reader=R", "connectoverrun=1"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", "SCDisConnectReader",
+      "SCConnectReader name=R", "SCDisConnectReader", "msg 70000527"},
+     "SCConnectReader",
+     nullptr,
+     false,
+     kFreshListing,
+     {"R"}},
+    {"connect area written past by the whole guard",
+     {"reader=R", "connectoverrun=65536"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", "SCDisConnectReader",
+      "SCConnectReader name=R", "SCDisConnectReader", "msg 70000527"},
+     "SCConnectReader",
+     nullptr,
+     false,
+     kFreshListing,
+     {"R"}},
+    {"processor fault in SCListReaders",
+     {"reader=A", "fault=SCListReaders"},
+     {},
+     {"SCListReaders zeroed=1", "SCListReaders fault", "msg 70000995", "msg 70000529",
+      "msg 70000529", "msg 70000528"},
+     nullptr,
+     nullptr,
+     false,
+     kRefusedListing,
+     {}},
+    // The connect call never returned, so there is nothing to disconnect; the second
+    // click makes no call into the library.
+    {"processor fault in SCConnectReader",
+     {"reader=R", "fault=SCConnectReader"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", "SCConnectReader fault", "msg 70000527"},
+     "SCConnectReader",
+     "C0000005",
+     true,
+     kRefusedListing,
+     {}},
+    {"x87 stack filled and control changed, then a fault in SCConnectReader",
+     {"reader=R", "fault=SCConnectReader", "faultx87=1"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", "SCConnectReader fault", "msg 70000527"},
+     "SCConnectReader",
+     "C0000005",
+     true,
+     kRefusedListing,
+     {}},
+    // Nor is the library called to disconnect once its error text faulted.
+    {"processor fault in SCGetErrorText",
+     {"reader=R", "connectdefault=0x8010000A", "fault=SCGetErrorText"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", kUnknownCode, "SCGetErrorText fault",
+      "msg 70000527"},
+     "SCGetErrorText",
+     "C0000005",
+     true,
+     kRefusedListing,
+     {}},
+    {"own stack overrun by 320 bytes, then a fault in SCConnectReader",
+     {"reader=R", "fault=SCConnectReader", "faultstackoverrun=320"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", "SCConnectReader fault", "msg 70000527"},
+     "SCConnectReader",
+     "C0000005",
+     true,
+     kRefusedListing,
+     {}},
+#if defined(_WIN32) && defined(__i386__)
+    // The call returned with its arguments left on the stack: a failure of that call.
+    {"cdecl SCConnectReader",
+     {"reader=R", "cdecl=SCConnectReader"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", "msg 70000527"},
+     "SCConnectReader calling convention",
+     nullptr,
+     true,
+     kRefusedListing,
+     {}},
+    {"cdecl SCListReaders",
+     {"reader=A", "cdecl=SCListReaders"},
+     {},
+     {"SCListReaders zeroed=1", "msg 70000995", "msg 70000529", "msg 70000529", "msg 70000528"},
+     nullptr,
+     nullptr,
+     false,
+     kRefusedListing,
+     {}},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TReaderDialogWorld world;
     world.InstallReader("lurmScard_old.dll", c.config, "lurmScard_faulty.dll");
     world.Open();
+    const TFloatState floatBefore = ReadFloatState();
     Lines lines;
     world.Run([&](Tfrm_option& dlg) {
       lines = dlg.ListBox->Lines();
@@ -92,8 +163,11 @@ TEST(ReaderLibraryFaults, BrokenCallsFailAsThatCallAndTheDialogGoesOn) {
       UserClick(*dlg.btn_connect);
       UserClick(*dlg.btn_reader);  // the dialog still stores a choice
     });
+    EXPECT_EQ(ReadFloatState(), floatBefore);
+    EXPECT_EQ(ThreeTimesTwoPlusThreeHalves(), 7.5L);
     EXPECT_EQ(lines, c.wantLines);
-    EXPECT_EQ(world.Events(), c.wantEvents);
+    const Lines firstEvents = world.Events();
+    EXPECT_EQ(firstEvents, c.wantEvents);
     EXPECT_TRUE(world.LogLines().empty());
     if (c.wantError == nullptr) {
       EXPECT_EQ(world.Errors(), Lines{});
@@ -101,14 +175,20 @@ TEST(ReaderLibraryFaults, BrokenCallsFailAsThatCallAndTheDialogGoesOn) {
       ASSERT_EQ(world.Errors().size(), 2u);
       for (const std::string& error : world.Errors()) {
         EXPECT_NE(error.find(c.wantError), std::string::npos) << error;
-        if (c.processorFault) {
-          EXPECT_NE(error.find("C0000005"), std::string::npos) << error;
+        if (c.wantCode != nullptr) {
+          EXPECT_NE(error.find(c.wantCode), std::string::npos) << error;
         }
       }
+      const std::string& second = world.Errors()[1];
+      EXPECT_EQ(second.find("读卡器库此前已出错") == 0, c.wantRefusal) << second;
+      EXPECT_EQ(second.find("重新启动") != std::string::npos, c.wantRefusal) << second;
     }
-    // A second dialog on the same library starts afresh.
     world.Run([&](Tfrm_option& dlg) { lines = dlg.ListBox->Lines(); });
-    EXPECT_EQ(lines, c.wantLines);
+    EXPECT_EQ(lines, c.wantSecondLines);
+    const Lines allEvents = world.Events();
+    EXPECT_EQ(
+        Lines(allEvents.begin() + static_cast<std::ptrdiff_t>(firstEvents.size()), allEvents.end()),
+        c.wantSecondDialog);
   }
 }
 

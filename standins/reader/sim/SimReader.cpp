@@ -41,6 +41,19 @@ struct TSimConfig {
   std::string FaultIn;
   int ListOverrun = 0;
   int ConnectOverrun = 0;
+  // Before its fault: leave the floating-point units disturbed; overrun its own stack.
+  bool FaultX87 = false;
+  int FaultStackOverrun = 0;
+  // The export that returns as a cdecl function would, leaving its arguments.
+  std::string CdeclIn;
+};
+
+// What the faulty variant does at the end of an export: nothing, or fault (after
+// disturbing the floating-point units or overrunning its own stack, if configured).
+struct TFaultPlan {
+  bool Fault = false;
+  bool X87 = false;
+  int StackOverrun = 0;
 };
 
 #if defined(_WIN32)
@@ -141,6 +154,12 @@ TSimConfig LoadConfig() {
       config.ListOverrun = std::atoi(value.c_str());
     } else if (key == "connectoverrun") {
       config.ConnectOverrun = std::atoi(value.c_str());
+    } else if (key == "faultx87") {
+      config.FaultX87 = value == "1";
+    } else if (key == "faultstackoverrun") {
+      config.FaultStackOverrun = std::atoi(value.c_str());
+    } else if (key == "cdecl") {
+      config.CdeclIn = value;
 #endif
     }
   }
@@ -156,13 +175,14 @@ void Trace(const TSimConfig& config, const std::string& line) {
   std::fclose(f);
 }
 
-// True (after tracing "<export> fault") when the faulty variant is to write to address 0
-// in this export. The write comes at the end of the export, after the call's own objects
-// are gone, so that the native build's leak checker sees only what others leak.
-bool FaultConfigured(const TSimConfig& config, const char* exportName) {
-  if (config.FaultIn != exportName) return false;
+// The plan of the export's end: when the faulty variant is to fault in this export, it
+// traces "<export> fault" now. The fault comes at the end of the export, after the call's
+// own objects are gone, so that the native build's leak checker sees only what others
+// leak.
+TFaultPlan PlanFault(const TSimConfig& config, const char* exportName) {
+  if (config.FaultIn != exportName) return {};
   Trace(config, std::string(exportName) + " fault");
-  return true;
+  return {.Fault = true, .X87 = config.FaultX87, .StackOverrun = config.FaultStackOverrun};
 }
 
 // The pointer is read through a volatile object so the compiler emits a real store to
@@ -171,6 +191,38 @@ bool FaultConfigured(const TSimConfig& config, const char* exportName) {
 __attribute__((no_sanitize("undefined"))) void WriteToAddressZero() {
   static char* volatile nowhere = nullptr;
   *nowhere = 1;
+}
+
+// Leaves six values on the x87 register stack and changes the x87 control word (rounding
+// toward zero, 24-bit precision) and MXCSR (flush to zero, denormals are zero, rounding
+// toward zero), as a library that breaks the calling convention's floating-point rules.
+__attribute__((noinline)) void DisturbFloatingPoint() {
+#if defined(__i386__) || defined(__x86_64__)
+  const uint16_t controlWord = 0x0C7F;
+  const uint32_t mxcsr = 0xFFC0;
+  asm volatile("fld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfld1\n\tfldcw %0\n\tldmxcsr %1"
+               :
+               : "m"(controlWord), "m"(mxcsr));
+#endif
+}
+
+// Writes count bytes upward from from; its own frame lies below from, so it is not touched.
+__attribute__((noinline, no_sanitize("address"))) void FillUpward(volatile char* from, int count) {
+  for (int i = 0; i < count; ++i) from[i] = 'O';
+}
+
+// Overruns a 64-byte buffer of its own frame by count bytes, over its return address and
+// its callers' frames, and faults before anything could return through them.
+__attribute__((noinline)) void OverrunOwnStackThenFault(int count) {
+  volatile char buffer[64];
+  FillUpward(buffer, static_cast<int>(sizeof buffer) + count);
+  WriteToAddressZero();
+}
+
+void Fault(const TFaultPlan& plan) {
+  if (plan.X87) DisturbFloatingPoint();
+  if (plan.StackOverrun > 0) OverrunOwnStackThenFault(plan.StackOverrun);
+  WriteToAddressZero();
 }
 
 // The faulty variant writes count bytes past the end of the caller's buffer.
@@ -187,11 +239,21 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 #endif
 
+// The faulty variant on 32-bit Windows can return from SCListReaders and SCConnectReader
+// as a cdecl function would, leaving its arguments on the stack; there these two exports
+// are the stubs below around the bodies.
+#if defined(SIM_FAULTS) && defined(_WIN32) && defined(__i386__)
+#define SIM_CDECL_SWITCH 1
+#endif
+
 extern "C" {
 
+// Nonzero when the current call of the export is to return as a cdecl function.
+int gSimReturnCdecl = 0;
+
 #if defined(SIM_EXPORT_SCListReaders)
-int32_t RS_SCARD_CALL SCListReaders(char* buffer) {
-  bool fault = false;
+int32_t SimListReaders(char* buffer) {
+  TFaultPlan fault;
   const int32_t result = [&] {
     TSimConfig config = LoadConfig();
     bool zeroed = true;
@@ -202,32 +264,77 @@ int32_t RS_SCARD_CALL SCListReaders(char* buffer) {
     size_t count = config.ListBytes.size();
     if (count > static_cast<size_t>(kSCListBufferSize)) count = kSCListBufferSize;
     std::memcpy(buffer, config.ListBytes.data(), count);
-    fault = FaultConfigured(config, "SCListReaders");
+    fault = PlanFault(config, "SCListReaders");
     Overrun(buffer, kSCListBufferSize, config.ListOverrun);
+    gSimReturnCdecl = config.CdeclIn == "SCListReaders";
     return config.ListResult;
   }();
-  if (fault) WriteToAddressZero();
+  if (fault.Fault) Fault(fault);
   return result;
 }
+#if !defined(SIM_CDECL_SWITCH)
+int32_t RS_SCARD_CALL SCListReaders(char* buffer) { return SimListReaders(buffer); }
+#endif
 #endif
 
 #if defined(SIM_EXPORT_SCConnectReader)
-int32_t RS_SCARD_CALL SCConnectReader(const char* readerName, char* out) {
-  bool fault = false;
+int32_t SimConnectReader(const char* readerName, char* out) {
+  TFaultPlan fault;
   const int32_t result = [&] {
     TSimConfig config = LoadConfig();
     std::string name = readerName != nullptr ? readerName : "";
     Trace(config, "SCConnectReader name=" + name);
     std::memset(out, 0x5A, kSCConnectBufferSize);
-    fault = FaultConfigured(config, "SCConnectReader");
+    fault = PlanFault(config, "SCConnectReader");
     Overrun(out, kSCConnectBufferSize, config.ConnectOverrun);
+    gSimReturnCdecl = config.CdeclIn == "SCConnectReader";
     for (const auto& [reader, code] : config.ConnectResults)
       if (reader == name) return code;
     return config.ConnectDefault;
   }();
-  if (fault) WriteToAddressZero();
+  if (fault.Fault) Fault(fault);
   return result;
 }
+#if !defined(SIM_CDECL_SWITCH)
+int32_t RS_SCARD_CALL SCConnectReader(const char* readerName, char* out) {
+  return SimConnectReader(readerName, out);
+}
+#endif
+#endif
+
+#if defined(SIM_CDECL_SWITCH)
+// Each stub copies its arguments, calls the body and removes its arguments on return
+// (ret N, stdcall) unless the body asked for the cdecl return (plain ret). The exports are
+// named in the linker directives as the compiler names a stdcall export.
+asm(R"(
+    .text
+    .globl _SCListReaders@4
+_SCListReaders@4:
+    pushl 4(%esp)
+    call _SimListReaders
+    addl $4, %esp
+    cmpl $0, _gSimReturnCdecl
+    jne 1f
+    ret $4
+1:
+    ret
+
+    .globl _SCConnectReader@8
+_SCConnectReader@8:
+    pushl 8(%esp)
+    pushl 8(%esp)
+    call _SimConnectReader
+    addl $8, %esp
+    cmpl $0, _gSimReturnCdecl
+    jne 2f
+    ret $8
+2:
+    ret
+
+    .section .drectve
+    .ascii " -export:\"SCListReaders@4\" -export:\"SCConnectReader@8\""
+    .text
+)");
 #endif
 
 #if defined(SIM_EXPORT_SCDisConnectReader)
@@ -256,16 +363,16 @@ int32_t RS_SCARD_CALL SCSendCmd(const uint8_t* command, int32_t commandLength, u
 const char* RS_SCARD_CALL SCGetErrorText(int32_t code) {
   // Valid until the next call, as the caller reads it at once.
   static std::string text;
-  bool fault = false;
+  TFaultPlan fault;
   const char* result = [&]() -> const char* {
     TSimConfig config = LoadConfig();
     Trace(config, "SCGetErrorText code=" + std::to_string(code));
-    fault = FaultConfigured(config, "SCGetErrorText");
+    fault = PlanFault(config, "SCGetErrorText");
     if (config.NullErrorText) return nullptr;
     text = config.ErrorText;
     return text.c_str();
   }();
-  if (fault) WriteToAddressZero();
+  if (fault.Fault) Fault(fault);
   return result;
 }
 #endif
