@@ -152,8 +152,9 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
                                          ScriptLineText(*line) + ") to finish");
       });
       // Closing ends the modal loop; the window goes when ShowFrmOption destroys the dialog.
+      // A script that ran to its end has closed the dialog; one that stopped early has not.
       SetWaiting("the dialog to close");
-      for (int i = 0; i < 100 && !driver->Closed(); ++i) Sleep(50);
+      for (int i = 0; outcome.Finished && i < 100 && !driver->Closed(); ++i) Sleep(50);
       if (!driver->Closed()) {
         if (outcome.Finished)
           failures.push_back("the dialog is still open at the end of the script");

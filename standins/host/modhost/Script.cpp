@@ -273,13 +273,11 @@ class TRunner {
     for (size_t i = 0; i < boxes.size(); ++i) {
       if (FClaimed[i]) continue;
       const TScriptLine* step = FBoxStep[i];
-      const std::string where = step == nullptr ? std::string("while the dialog opened")
-                                                : "after line " + std::to_string(step->Number) +
-                                                      " (" + ScriptLineText(*step) + ")";
-      FFailures.push_back("line " + std::to_string(step == nullptr ? 0 : step->Number) + ": " +
-                          (step == nullptr ? std::string("(opening)") : ScriptLineText(*step)) +
-                          ": an error box was shown " + where +
-                          " and no expect-error claims it: " + Quote(boxes[i].Text));
+      const std::string where =
+          step == nullptr ? std::string("while the dialog opened")
+                          : "line " + std::to_string(step->Number) + ": " + ScriptLineText(*step);
+      FFailures.push_back(where + ": an error box was shown and no expect-error claims it: " +
+                          Quote(boxes[i].Text));
       return false;
     }
     return true;
