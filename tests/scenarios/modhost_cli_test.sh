@@ -8,7 +8,7 @@
 # Under Wine (MODHOST ending in .exe) every run goes through cmake/wine-run.sh, except the
 # one that needs another ANSI code page.
 set -uo pipefail
-bin=$(cd "$1" && pwd) modhost=$2 module=${3:-}
+bin=$(cd "$1" && pwd) modhost=$(cd "$(dirname "$2")" && pwd)/$(basename "$2") module=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 wine_run=$here/../../cmake/wine-run.sh
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/rs-modhost-cli.XXXXXX")
@@ -49,10 +49,11 @@ SCRIPT
 }
 
 # run NAME MODE DIR ARGS...: runs modhost in DIR, output in $tmp/NAME.{out,err,status}
+# MODE "again" keeps the world of the last run.
 run() {
   local name=$1 mode=$2 dir=$3
   shift 3
-  make_world "$mode"
+  [[ $mode == again ]] || make_world "$mode"
   local args=("$@")
   [[ -n $module ]] && args=(--module "$(native_path "$module")" "${args[@]}")
   if ((windows)); then
@@ -100,6 +101,10 @@ check relative 0 out "script passed: 4 steps" \
   out "UserConfig.ini [NuvReader] nuvreader=ACS 0"
 grep -q '^InforMsg 70000527 ' "$w/host/transcript.txt" 2>/dev/null ||
   { echo "FAIL relative: the transcript in the profile folder lacks 70000527"; fail=1; }
+
+# The same profile again: the transcript of the earlier run is no part of this one.
+run again again "$w" --profile host --script pass.txt
+check again 0 out "script passed: 4 steps"
 
 # An interactive profile with a script: played recorded, with one line saying so.
 run interactive interactive "$tmp" --profile "$(native_path "$w/host")" \

@@ -3,6 +3,7 @@
 #include <iconv.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -89,9 +90,10 @@ std::string Utf8ToAnsi(const std::string& utf8) {
 }
 
 std::string AbsolutePath(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) == nullptr) return path;
-  return resolved;
+  if (path.empty() || path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return path;
+  return std::string(cwd) + "/" + path;
 }
 
 // The module's texts are converted to code page 936 here whatever the locale.

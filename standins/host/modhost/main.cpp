@@ -11,6 +11,7 @@
 // Exit status: 0 when every expectation held, 1 when one failed, 2 on bad usage or a
 // profile that cannot be read, 3 when the module could not be called or the dialog did
 // not appear in time.
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -67,13 +68,34 @@ int Usage(const char* why) {
   return 2;
 }
 
+// The files the events come from, and how many lines each held before this run: a host
+// profile used again keeps the transcript, the log and the trace of earlier runs, and a
+// script reads only what its own run recorded.
+struct TEventFiles {
+  std::string Transcript, Log, Trace;
+  size_t TranscriptFrom = 0, LogFrom = 0, TraceFrom = 0;
+
+  void MarkStart() {
+    TranscriptFrom = ReadRecordedLines(Transcript).size();
+    LogFrom = ReadRecordedLines(Log).size();
+    TraceFrom = Trace.empty() ? 0 : ReadRecordedLines(Trace).size();
+  }
+};
+
+std::vector<std::string> LinesFrom(const std::string& path, size_t from) {
+  std::vector<std::string> lines = ReadRecordedLines(path);
+  lines.erase(lines.begin(),
+              lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())));
+  return lines;
+}
+
 // The events of the host world: messages and error boxes from the transcript, host log
 // lines, and the reader library's calls from the trace the simulated library writes
 // beside itself. Each kind is in the order the host saw it.
-std::vector<TTranscriptEvent> ReadEvents(const std::string& traceFile) {
+std::vector<TTranscriptEvent> ReadEvents(const TEventFiles& files) {
   std::vector<TTranscriptEvent> events;
   static const char kErrorBox[] = "ErrorBox text=";
-  for (const std::string& line : ReadRecordedLines(HostSim_TranscriptPath())) {
+  for (const std::string& line : LinesFrom(files.Transcript, files.TranscriptFrom)) {
     if (auto m = ParseRecordedMessage(line)) {
       events.push_back({TTranscriptEvent::kMessage, m->Id, m->Param, m->Text});
     } else if (line.rfind(kErrorBox, 0) == 0) {
@@ -81,11 +103,11 @@ std::vector<TTranscriptEvent> ReadEvents(const std::string& traceFile) {
           {TTranscriptEvent::kErrorBox, 0, {}, UnescapeLine(line.substr(sizeof kErrorBox - 1))});
     }
   }
-  for (const std::string& line : ReadRecordedLines(HostSim_LogPath())) {
+  for (const std::string& line : LinesFrom(files.Log, files.LogFrom)) {
     events.push_back({TTranscriptEvent::kLog, 0, {}, line});
   }
-  if (traceFile.empty()) return events;
-  for (const std::string& line : ReadRecordedLines(traceFile)) {
+  if (files.Trace.empty()) return events;
+  for (const std::string& line : LinesFrom(files.Trace, files.TraceFrom)) {
     events.push_back({TTranscriptEvent::kReaderCall, 0, {}, line});
   }
   return events;
@@ -222,8 +244,12 @@ int main(int argc, char** argv) {
     }
   }
 
+  // Read while the module has its own current directory.
+  if (!traceFile.empty()) traceFile = AbsolutePath(traceFile);
+  TEventFiles files{HostSim_TranscriptPath(), HostSim_LogPath(), traceFile};
+  files.MarkStart();
   TTranscriptSource transcript;
-  transcript.Events = [&] { return ReadEvents(traceFile); };
+  transcript.Events = [&] { return ReadEvents(files); };
   std::vector<std::string> failures;
   TScriptOutcome outcome;
   bool ran = false;
