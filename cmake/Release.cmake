@@ -6,7 +6,9 @@
 #   ReaderSettings.dll  ReaderSettings.dll.debug  README.txt  integration.md  CHANGELOG.md
 #   testing/  modhost.exe ModuleLib.dll logQuery.dll try.cmd sample-script.txt
 #   testing/host/  Host.ini Messages.txt UserConfig.ini      (the host profile)
-#   testing/host/subapp-sim/   the simulated lurmScard.dll, its configuration and README
+#   testing/host/subapp-sim/   the simulated lurmScard.dll, its configuration and README, and
+#                              its variants lurmScard_noerrortext.dll, lurmScard_listonly.dll
+#                              and lurmScard_faulty.dll (README.md), to try each failure path
 #   testing/host/subapp-pcsc/  the PC/SC lurmScard.dll
 # Every part of the version resource comes from here; the test of the package reads the
 # same variables back from the built file.
@@ -71,6 +73,8 @@ function(rs_release_rules)
           DESTINATION testing/host)
   install(FILES $<TARGET_FILE:lurmScard> ${gen}/SysConfig.ini ${gen}/lurmScard.dll.sim.ini
                 ${PROJECT_SOURCE_DIR}/standins/reader/sim/README.md
+                $<TARGET_FILE:lurmScard_noerrortext> $<TARGET_FILE:lurmScard_listonly>
+                $<TARGET_FILE:lurmScard_faulty>
           DESTINATION testing/host/subapp-sim)
   install(FILES ${gen}/SysConfig.ini DESTINATION testing/host/subapp-pcsc)
   install(FILES $<TARGET_FILE:rs_reader_pcsc> DESTINATION testing/host/subapp-pcsc
@@ -87,7 +91,9 @@ function(rs_release_rules)
     execute_process(COMMAND "@OBJCOPY@" --strip-all "--add-gnu-debuglink=${dll}.debug" "${dll}"
                     COMMAND_ERROR_IS_FATAL ANY)
     foreach(f testing/modhost.exe testing/ModuleLib.dll testing/logQuery.dll
-              testing/host/subapp-sim/lurmScard.dll testing/host/subapp-pcsc/lurmScard.dll)
+              testing/host/subapp-sim/lurmScard.dll testing/host/subapp-sim/lurmScard_noerrortext.dll
+              testing/host/subapp-sim/lurmScard_listonly.dll
+              testing/host/subapp-sim/lurmScard_faulty.dll testing/host/subapp-pcsc/lurmScard.dll)
       execute_process(COMMAND "@OBJCOPY@" --strip-all "${root}/${f}" COMMAND_ERROR_IS_FATAL ANY)
     endforeach()
   ]])

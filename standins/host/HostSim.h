@@ -35,6 +35,10 @@ HOSTSIM_API const char* HostSim_LastError(void);
 // Where recorded messages and log lines go; "" for stderr.
 HOSTSIM_API const char* HostSim_TranscriptPath(void);
 HOSTSIM_API const char* HostSim_LogPath(void);
+// Whether messages are recorded (Mode=record) rather than shown in message boxes; the
+// setter switches the mode of the world now open (a scripted run of an interactive profile).
+HOSTSIM_API int32_t HostSim_Recording(void);
+HOSTSIM_API void HostSim_SetRecording(int32_t recording);
 // Window handles the host hands out from now on (the simulator's own windows).
 HOSTSIM_API void HostSim_SetHandles(THostHandle app, THostHandle mainFrame);
 

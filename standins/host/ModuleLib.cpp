@@ -320,6 +320,11 @@ HOSTSIM_API const char* HostSim_TranscriptPath(void) {
 }
 HOSTSIM_API const char* HostSim_LogPath(void) { return World().Profile.LogPath.c_str(); }
 
+HOSTSIM_API int32_t HostSim_Recording(void) { return World().Profile.Recording ? 1 : 0; }
+HOSTSIM_API void HostSim_SetRecording(int32_t recording) {
+  World().Profile.Recording = recording != 0;
+}
+
 HOSTSIM_API void HostSim_SetHandles(THostHandle app, THostHandle mainFrame) {
   World().Profile.AppHandle = app;
   World().Profile.MainFrameHandle = mainFrame;

@@ -11,8 +11,11 @@
 #       under Wine; every KEY=VALUE line must be printed exactly.
 #   package_test.sh fresh-prefix OUT NAME VERSION
 #       unpacks the zip into an empty folder, makes a new Wine prefix and plays the shipped
-#       sample script through testing\try.cmd (Mode=record, as the package's README says),
-#       with nothing of the build tree on any search path; then modhost --version.
+#       sample script through testing\try.cmd with the shipped Host.ini (Mode=interactive,
+#       which a script plays recorded), with nothing of the build tree on any search path;
+#       then, as the integration guide tells, installs the list-only reader library of the
+#       package in a sub-application folder of its own and plays a script that expects the
+#       toolkit's error box; then modhost --version.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/../.." && pwd)
@@ -66,6 +69,9 @@ testing/host/subapp-sim/README.md
 testing/host/subapp-sim/SysConfig.ini
 testing/host/subapp-sim/lurmScard.dll
 testing/host/subapp-sim/lurmScard.dll.sim.ini
+testing/host/subapp-sim/lurmScard_faulty.dll
+testing/host/subapp-sim/lurmScard_listonly.dll
+testing/host/subapp-sim/lurmScard_noerrortext.dll
 testing/logQuery.dll
 testing/modhost.exe
 testing/sample-script.txt
@@ -125,8 +131,7 @@ fresh-prefix)
   out=$1 name=$2 version=$3
   unpack "$out" "$name"
   testing=$pkg/testing
-  sed -i 's/^Mode=interactive/Mode=record/' "$testing/host/Host.ini"
-  grep -q '^Mode=record' "$testing/host/Host.ini" || err "Host.ini has no Mode line to switch"
+  grep -q '^Mode=interactive' "$testing/host/Host.ini" || err "the shipped Host.ini is not interactive"
   prefix=$tmp/prefix
   export RS_WINEPREFIX=$prefix
   unset WINEPATH WINEDLLPATH
@@ -140,6 +145,9 @@ fresh-prefix)
   echo "--- transcript"
   iconv -f GBK -t UTF-8 "$testing/host/transcript.txt" 2>/dev/null
   ((status == 0)) || err "try.cmd --script sample-script.txt exited with $status"
+  grep -qF 'playing the script with Mode=record' <<<"$output" ||
+    err "no notice that the interactive profile is played recorded"
+  grep -qxF 'script passed: 13 steps' <<<"$output" || err "no line \"script passed: 13 steps\""
   grep -qxF 'Global_nuvreader=ACS ACR38U-CCID 00 00' <<<"$output" ||
     err "the host's parameter does not hold the selected reader"
   grep -qxF 'UserConfig.ini [NuvReader] nuvreader=ACS ACR38U-CCID 00 00' <<<"$output" ||
@@ -151,6 +159,27 @@ fresh-prefix)
     grep -q "^InforMsg $id " "$testing/host/transcript.txt" 2>/dev/null ||
       err "message $id was not shown"
   done
+
+  # The list-only library in a sub-application folder of its own, as the guide says: a
+  # connection test ends in the toolkit's error box, which the script expects.
+  host=$testing/host
+  mkdir "$host/subapp-listonly"
+  cp "$host/subapp-sim/SysConfig.ini" "$host/subapp-sim/lurmScard.dll.sim.ini" \
+    "$host/subapp-listonly/"
+  cp "$host/subapp-sim/lurmScard_listonly.dll" "$host/subapp-listonly/lurmScard.dll"
+  sed -i 's/^Path=subapp-sim/Path=subapp-listonly/' "$host/Host.ini"
+  printf 'select 0\r\npress 测试连接\r\nexpect-error "SCConnectReader"\r\nexpect-no-message\r\npress 关闭\r\n' \
+    >"$testing/listonly.txt"
+  "$src/cmake/wine-run.sh" cmd /c "$(winpath "$testing/try.cmd")" --script listonly.txt \
+    --timeout 90 >"$tmp/listonly.txt" 2>&1
+  status=$?
+  output=$(tr -d '\r' <"$tmp/listonly.txt" | iconv -f GBK -t UTF-8 -c)
+  echo "$output"
+  ((status == 0)) || err "try.cmd --script listonly.txt exited with $status"
+  grep -qxF 'script passed: 5 steps' <<<"$output" || err "the list-only script did not pass"
+  grep -q '^ErrorBox text=.*SCConnectReader' "$host/transcript.txt" ||
+    err "the transcript records no error box naming SCConnectReader"
+
   shown=$("$src/cmake/wine-run.sh" "$testing/modhost.exe" --version | tr -d '\r')
   echo "$shown"
   [[ $shown == "modhost $version" ]] || err "modhost --version printed \"$shown\""

@@ -8,7 +8,9 @@
 # SCENARIO_DIR holds script.txt and may hold: reader.sim.ini (configuration of the
 # simulated library, installed as the file named in its first line "# install: NAME",
 # built as the variant named in a line "# variant: FILE", lurmScard.dll by default),
-# SysConfig.ini, Params.ini (the host's [Params] section) and modhost.args.
+# SysConfig.ini, Params.ini (the host's [Params] section), modhost.args, a folder subapp/
+# whose files are copied into the sub-application folder, and expect-fail.txt: then the
+# script must fail (exit status 1) and modhost's error output must hold each line of it.
 set -uo pipefail
 bin=$(cd "$1" && pwd) modhost=$2 scenario=$(cd "$3" && pwd) module=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,19 +42,33 @@ if [[ -f $scenario/reader.sim.ini ]]; then
   { cat "$scenario/reader.sim.ini"; echo "trace=$(native_path "$root/calls.txt")"; } >"$sub/$name.sim.ini"
 fi
 [[ -f $scenario/SysConfig.ini ]] && cp "$scenario/SysConfig.ini" "$sub/"
+[[ -d $scenario/subapp ]] && cp -R "$scenario/subapp/." "$sub/"
 
 args=(--profile "$(native_path "$profile")" --script "$(native_path "$scenario/script.txt")"
       --trace "$(native_path "$root/calls.txt")" --timeout 60)
 [[ -f $scenario/modhost.args ]] && read -r -a extra <"$scenario/modhost.args" && args+=("${extra[@]}")
 
 if ((windows)); then
-  "$here/../../cmake/wine-run.sh" "$modhost" --module "$(native_path "$module")" "${args[@]}"
+  "$here/../../cmake/wine-run.sh" "$modhost" --module "$(native_path "$module")" "${args[@]}" \
+    2>"$root/stderr.txt"
 else
-  "$modhost" "${args[@]}"
+  "$modhost" "${args[@]}" 2>"$root/stderr.txt"
 fi
 status=$?
+# modhost writes in the system code page.
+iconv -f GBK -t UTF-8 -c "$root/stderr.txt" | tr -d '\r' >"$root/stderr.utf8"
+cat "$root/stderr.utf8" >&2
 echo "--- transcript"; cat "$profile/transcript.txt" 2>/dev/null
 echo "--- host log"; cat "$profile/host.log" 2>/dev/null
 echo "--- reader library calls"; cat "$root/calls.txt" 2>/dev/null
 echo "--- UserConfig.ini"; cat "$sub/UserConfig.ini" 2>/dev/null
+if [[ -f $scenario/expect-fail.txt ]]; then
+  ((status == 1)) || { echo "FAIL: the script was to fail with status 1, not $status"; exit 1; }
+  while IFS= read -r want; do
+    [[ -z $want || $want == \#* ]] && continue
+    grep -qF -- "$want" "$root/stderr.utf8" || { echo "FAIL: modhost did not print: $want"; exit 1; }
+  done <"$scenario/expect-fail.txt"
+  echo "OK: the script failed as expected"
+  exit 0
+fi
 exit $status

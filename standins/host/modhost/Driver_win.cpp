@@ -193,9 +193,9 @@ class TWin32Driver : public TDialogDriver {
 
 }  // namespace
 
-HWND WaitForDialog(const wchar_t* className, int timeoutMs) {
+HWND WaitForDialog(const wchar_t* className, int timeoutMs, const std::atomic<bool>& gaveUp) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < until) {
+  while (std::chrono::steady_clock::now() < until && !gaveUp) {
     HWND w = FindWindowW(className, nullptr);
     if (w != nullptr && IsWindowVisible(w)) return w;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -205,4 +205,38 @@ HWND WaitForDialog(const wchar_t* className, int timeoutMs) {
 
 std::unique_ptr<TDialogDriver> MakeWin32Driver(HWND dialog) {
   return std::make_unique<TWin32Driver>(dialog);
+}
+
+namespace {
+
+BOOL CALLBACK CollectBox(HWND w, LPARAM p) {
+  auto* boxes = reinterpret_cast<std::vector<TErrorBox>*>(p);
+  if (IsWindowVisible(w) && ClassOf(w) == L"#32770") boxes->push_back({w, {}});
+  return TRUE;
+}
+
+BOOL CALLBACK CollectStaticText(HWND w, LPARAM p) {
+  auto* text = reinterpret_cast<std::wstring*>(p);
+  if (_wcsicmp(ClassOf(w).c_str(), L"Static") != 0) return TRUE;
+  const std::wstring part = WindowTextOf(w);
+  if (!part.empty()) *text += (text->empty() ? L"" : L"\n") + part;
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<TErrorBox> FindErrorBoxes(DWORD threadId) {
+  std::vector<TErrorBox> boxes;
+  EnumThreadWindows(threadId, CollectBox, reinterpret_cast<LPARAM>(&boxes));
+  for (TErrorBox& box : boxes) {
+    std::wstring text;
+    EnumChildWindows(box.Window, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+    box.Text = Ansi(text);
+  }
+  return boxes;
+}
+
+void DismissErrorBox(HWND box) {
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
 }

@@ -1,6 +1,9 @@
 // The host simulator natively: the module's code is linked in and its dialog lives in the
 // in-memory toolkit, driven by the same scripts through the toolkit's user operations.
 #include <iconv.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -14,6 +17,17 @@
 
 namespace {
 
+// The toolkit's error reports so far that are in the transcript. Natively the error box is
+// a line on stderr and returns at once; the host reads it back from the toolkit.
+size_t gErrorsRecorded = 0;
+
+void RecordNewErrors() {
+  const auto& shown = Application->ShownErrors();
+  for (; gErrorsRecorded < shown.size(); ++gErrorsRecorded) {
+    if (HostSim_Recording() != 0) RecordErrorBox(shown[gErrorsRecorded]);
+  }
+}
+
 class THeadlessDriver : public TDialogDriver {
  public:
   explicit THeadlessDriver(Tfrm_option& dialog) : FDialog(dialog) {}
@@ -24,23 +38,32 @@ class THeadlessDriver : public TDialogDriver {
   bool Select(int index) override {
     if (index < 0 || index >= FDialog.ListBox->Count()) return false;
     UserSelectLine(*FDialog.ListBox, index);
+    RecordNewErrors();
     return FDialog.ListBox->ItemIndex() == index;
   }
   bool Press(const std::string& caption) override {
     for (TModalSpeedButton* b : {FDialog.btn_reader, FDialog.btn_connect, FDialog.sBtnClose}) {
       if (b->Caption() == caption && b->Showing()) {
         UserClick(*b);
+        RecordNewErrors();
         return true;
       }
     }
     return false;
   }
-  void CloseBox() override { UserCloseBox(FDialog); }
+  void CloseBox() override {
+    UserCloseBox(FDialog);
+    RecordNewErrors();
+  }
   void Key(int virtualKey, bool shift, bool ctrl, bool alt) override {
     TShiftState state = (shift ? ssShift : 0) | (ctrl ? ssCtrl : 0) | (alt ? ssAlt : 0);
     UserTypeKey(FDialog, static_cast<uint16_t>(virtualKey), state);
+    RecordNewErrors();
   }
-  void SkinRefresh() override { UserSendMessage(FDialog, 0x517, 0, 0); }
+  void SkinRefresh() override {
+    UserSendMessage(FDialog, 0x517, 0, 0);
+    RecordNewErrors();
+  }
   bool Screenshot(const std::string&) override { return false; }
   // Headless the loop ends when the driver returns; a modal result means it will.
   bool Closed() override { return !FDialog.Modal() || FDialog.ModalResult() != mrNone; }
@@ -66,8 +89,19 @@ std::string Utf8ToAnsi(const std::string& utf8) {
   return out;
 }
 
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+// The module's texts are converted to code page 936 here whatever the locale.
+std::string CodePageWarning() { return {}; }
+
 bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* script,
-               const TTranscriptSource& transcript, std::vector<std::string>& failures) {
+               const TTranscriptSource& transcript, std::vector<std::string>& failures,
+               TScriptOutcome& outcome) {
   // The host's main frame, in the in-process window registry, counting help requests.
   int helpRequests = 0;
   std::unique_ptr<TMessageWindow> mainFrame;
@@ -86,18 +120,26 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
       auto* dialog = dynamic_cast<Tfrm_option*>(&form);
       if (dialog == nullptr) return;
       appeared = true;
+      RecordNewErrors();
       THeadlessDriver driver(*dialog);
       if (!options.Screenshot.empty())
         std::fprintf(stderr, "modhost: no screenshot without windows; %s not written\n",
                      options.Screenshot.c_str());
-      RunScript(*script, driver, events, failures);
+      outcome = RunScript(*script, driver, events, failures, [](const TScriptLine* line) {
+        SetWaiting(line == nullptr ? std::string()
+                                   : "line " + std::to_string(line->Number) + " (" +
+                                         ScriptLineText(*line) + ") to finish");
+      });
       if (!driver.Closed()) {
-        failures.push_back("the dialog is still open at the end of the script");
+        if (outcome.Finished)
+          failures.push_back("the dialog is still open at the end of the script");
         driver.CloseBox();
       }
     };
   }
+  gErrorsRecorded = Application->ShownErrors().size();
   ShowFrmOption(1, 0, 0);
+  RecordNewErrors();
   Application->ModalDriver = nullptr;
   if (!appeared) failures.push_back("the dialog did not appear");
   return appeared;

@@ -2,6 +2,7 @@
 // the script played from a second thread against the dialog's real windows.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -49,8 +50,25 @@ std::string Utf8ToAnsi(const std::string& utf8) {
   return ansi;
 }
 
+std::string AbsolutePath(const std::string& path) {
+  char full[MAX_PATH * 2];
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (n == 0 || n >= sizeof full) return path;
+  return std::string(full, n);
+}
+
+std::string CodePageWarning() {
+  const UINT acp = GetACP();
+  if (acp == 936) return {};
+  return "the ANSI code page is " + std::to_string(acp) +
+         ", not 936: the module's Chinese texts will show as \"?\". On Windows set the "
+         "system locale (language for non-Unicode programs) to Chinese (Simplified, PRC); "
+         "under Wine run with LC_ALL=zh_CN.UTF-8 (a zh_CN.UTF-8 locale must be installed)";
+}
+
 bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* script,
-               const TTranscriptSource& transcriptIn, std::vector<std::string>& failures) {
+               const TTranscriptSource& transcriptIn, std::vector<std::string>& failures,
+               TScriptOutcome& outcome) {
   // The host's application window (hidden, as the host's is) and its main frame.
   HWND app = MakeWindow(L"TApplication", L"modhost");
   HWND mainFrame = options.MainFrame ? MakeWindow(L"Tfrm_MainFrame", L"modhost") : nullptr;
@@ -58,7 +76,9 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
   TTranscriptSource transcript = transcriptIn;
   transcript.HelpRequests = [] { return gHelpRequests.load(); };
 
+  SetWaiting("the module " + options.Module + " to load");
   const UniqueModule module(LoadDynamicLibrary(options.Module.c_str()));
+  SetWaiting("");
   if (!module) {
     failures.push_back("cannot load " + options.Module + " (error " +
                        std::to_string(GetLastError()) + ")");
@@ -68,6 +88,32 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
   if (show == nullptr) {
     failures.push_back(options.Module + " has no export ShowFrmOption");
     return false;
+  }
+
+  // While the host records, the toolkit's error box is recorded and dismissed from here,
+  // as a host developer's test bench would: the module shows it as it always does.
+  std::atomic<bool> returned{false};
+  std::thread boxWatcher;
+  if (HostSim_Recording() != 0) {
+    const DWORD uiThread = GetCurrentThreadId();
+    boxWatcher = std::thread([&returned, uiThread] {
+      std::vector<HWND> handled;
+      while (!returned) {
+        for (const TErrorBox& box : FindErrorBoxes(uiThread)) {
+          if (std::find(handled.begin(), handled.end(), box.Window) != handled.end()) continue;
+          handled.push_back(box.Window);
+          RecordErrorBox(box.Text);
+          std::fprintf(stderr, "modhost: error box: %s\n", box.Text.c_str());
+          std::fflush(stderr);
+          DismissErrorBox(box.Window);
+        }
+        // A window handle may come back for a later box once this one has gone.
+        handled.erase(
+            std::remove_if(handled.begin(), handled.end(), [](HWND w) { return !IsWindow(w); }),
+            handled.end());
+        Sleep(30);
+      }
+    });
   }
 
   // Nothing may hang a scripted run: past the bound the process ends.
@@ -81,37 +127,61 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
       const DWORD start = GetTickCount();
       while (!done && GetTickCount() - start < static_cast<DWORD>(timeoutMs)) Sleep(100);
       if (!done) {
-        std::fprintf(stderr, "modhost: the run did not end within %d s\n", options.TimeoutSeconds);
+        std::fprintf(stderr, "modhost: the run did not end within %d s (--timeout)\n",
+                     options.TimeoutSeconds);
         std::fflush(stderr);
         ExitProcess(3);
       }
     });
     driverThread = std::thread([&] {
-      HWND dialog = WaitForDialog(L"Tfrm_option", timeoutMs);
+      SetWaiting("the dialog (window class Tfrm_option) to appear");
+      HWND dialog = WaitForDialog(L"Tfrm_option", timeoutMs, returned);
       if (dialog == nullptr) {
+        SetWaiting("");
         appeared = false;
-        failures.push_back("the dialog did not appear");
+        failures.push_back(returned ? "ShowFrmOption returned without showing the dialog"
+                                    : "the dialog did not appear");
         return;
       }
       auto driver = MakeWin32Driver(dialog);
       if (!options.Screenshot.empty() && !driver->Screenshot(options.Screenshot))
         failures.push_back("could not save screenshot " + options.Screenshot);
-      RunScript(*script, *driver, transcript, failures);
+      outcome = RunScript(*script, *driver, transcript, failures, [](const TScriptLine* line) {
+        SetWaiting(line == nullptr ? std::string()
+                                   : "line " + std::to_string(line->Number) + " (" +
+                                         ScriptLineText(*line) + ") to finish");
+      });
       // Closing ends the modal loop; the window goes when ShowFrmOption destroys the dialog.
-      for (int i = 0; i < 100 && !driver->Closed(); ++i) Sleep(50);
+      // A script that ran to its end has closed the dialog; one that stopped early has not.
+      SetWaiting("the dialog to close");
+      for (int i = 0; outcome.Finished && i < 100 && !driver->Closed(); ++i) Sleep(50);
       if (!driver->Closed()) {
-        failures.push_back("the dialog is still open at the end of the script");
+        if (outcome.Finished)
+          failures.push_back("the dialog is still open at the end of the script");
         driver->CloseBox();
       }
+      SetWaiting("ShowFrmOption to return");
     });
+  } else {
+    std::fprintf(stderr, "modhost: the dialog is open; close it to end\n");
+    std::fflush(stderr);
   }
 
   show(reinterpret_cast<uintptr_t>(app), 0, 0);
+  returned = true;
 
   if (driverThread.joinable()) driverThread.join();
+  SetWaiting("");
   done = true;
   if (watchdog.joinable()) watchdog.join();
+  if (boxWatcher.joinable()) boxWatcher.join();
   if (mainFrame != nullptr) DestroyWindow(mainFrame);
   DestroyWindow(app);
+  if (!appeared) {
+    // Boxes shown while the dialog was being made (a failure that ended the call).
+    for (const TTranscriptEvent& e : transcript.Events())
+      if (e.Kind == TTranscriptEvent::kErrorBox)
+        failures.push_back("an error box was shown: \"" + e.Text + "\"");
+  }
   return appeared;
 }

@@ -14,7 +14,7 @@ const char* const kCommands[] = {
     "select",         "press",       "close-box",         "key",          "skin-refresh",
     "screenshot",     "wait",        "expect-caption",    "expect-lines", "expect-selected",
     "expect-message", "expect-text", "expect-no-message", "expect-log",   "expect-call",
-    "expect-help",
+    "expect-error",   "expect-help",
 };
 
 // Virtual-key codes of the keys a script may type.
@@ -107,6 +107,37 @@ std::string Join(const std::vector<std::string>& items) {
   return out + "]";
 }
 
+bool IsOperatorCommand(const std::string& command) {
+  static const char* const kOperator[] = {"select",       "press",      "close-box", "key",
+                                          "skin-refresh", "screenshot", "wait"};
+  for (const char* c : kOperator)
+    if (command == c) return true;
+  return false;
+}
+
+bool NeedsDialog(const std::string& command) {
+  static const char* const kNeedsDialog[] = {
+      "select",         "press",        "close-box",      "key", "skin-refresh", "screenshot",
+      "expect-caption", "expect-lines", "expect-selected"};
+  for (const char* c : kNeedsDialog)
+    if (command == c) return true;
+  return false;
+}
+
+const char* KindName(TTranscriptEvent::TKind kind) {
+  switch (kind) {
+    case TTranscriptEvent::kMessage:
+      return "host message";
+    case TTranscriptEvent::kLog:
+      return "log line";
+    case TTranscriptEvent::kReaderCall:
+      return "reader call";
+    case TTranscriptEvent::kErrorBox:
+      return "error box";
+  }
+  return "event";
+}
+
 class TRunner {
  public:
   TRunner(TDialogDriver& driver, const TTranscriptSource& transcript,
@@ -126,7 +157,8 @@ class TRunner {
         const auto lines = FDriver.Lines();
         for (size_t i = 0; i < lines.size() && index < 0; ++i)
           if (lines[i] == a[0]) index = static_cast<long>(i);
-        if (index < 0) return Fail("no list line " + Quote(a[0]));
+        if (index < 0)
+          return Fail("no list line " + Quote(a[0]) + "; the lines are " + Join(lines));
       }
       if (!FDriver.Select(static_cast<int>(index))) Fail("could not select line " + a[0]);
     } else if (c == "press") {
@@ -163,86 +195,136 @@ class TRunner {
     } else if (c == "expect-caption") {
       if (a.size() != 1) return Fail("expect-caption takes one text");
       const std::string got = FDriver.Caption();
-      if (got != a[0]) Fail("caption is " + Quote(got) + ", expected " + Quote(a[0]));
+      if (got != a[0]) Fail("caption is " + Quote(got));
     } else if (c == "expect-lines") {
       const auto got = FDriver.Lines();
-      if (got != a) Fail("list lines are " + Join(got) + ", expected " + Join(a));
+      if (got != a) Fail("list lines are " + Join(got));
     } else if (c == "expect-selected") {
       long want = -1;
       if (a.size() != 1 || (a[0] != "none" && !ParseInt(a[0], want)))
         return Fail("expect-selected takes a line index or none");
       const int got = FDriver.Selected();
-      if (got != want) Fail("selected line is " + std::to_string(got) + ", expected " + a[0]);
+      if (got != want)
+        Fail("selected line is " + (got < 0 ? std::string("none") : std::to_string(got)));
     } else if (c == "expect-message" || c == "expect-text") {
       if (a.empty() || a.size() > 2) return Fail(c + " takes one or two arguments");
-      const TTranscriptEvent* e = NextMessage();
-      if (e == nullptr) return Fail("no host message was shown, expected " + a[0]);
+      long id = 0;
+      if (c == "expect-message" && !ParseInt(a[0], id)) return Fail("bad message id " + a[0]);
+      const auto messages = OfKind(TTranscriptEvent::kMessage);
+      size_t& next = FNext[TTranscriptEvent::kMessage];
+      if (next >= messages.size()) return Fail("no host message was shown" + Seen(messages, next));
+      const TTranscriptEvent& e = messages[next++];
       if (c == "expect-text") {
-        if (e->Text.find(a[0]) == std::string::npos)
-          Fail("message text is " + Quote(e->Text) + ", expected it to contain " + Quote(a[0]));
+        if (e.Text.find(a[0]) == std::string::npos) Fail("message text is " + Quote(e.Text));
         return;
       }
-      long id = 0;
-      if (!ParseInt(a[0], id)) return Fail("bad message id " + a[0]);
-      if (e->MessageId != id)
-        return Fail("message " + std::to_string(e->MessageId) + " " + Quote(e->Text) +
-                    " was shown, expected " + a[0]);
-      if (a.size() == 2 && e->Param != a[1])
-        Fail("message parameter is " + Quote(e->Param) + ", expected " + Quote(a[1]));
+      if (e.MessageId != id)
+        return Fail("message " + std::to_string(e.MessageId) + " " + Quote(e.Text) + " was shown");
+      if (a.size() == 2 && e.Param != a[1]) Fail("message parameter is " + Quote(e.Param));
     } else if (c == "expect-no-message") {
-      if (const TTranscriptEvent* e = NextMessage())
-        Fail("unexpected host message " + std::to_string(e->MessageId) + " " + Quote(e->Text));
+      if (!a.empty()) return Fail("expect-no-message takes no argument");
+      // A negative expectation moves no place: a later expect-message still sees the
+      // message reported here.
+      const auto messages = OfKind(TTranscriptEvent::kMessage);
+      const size_t next = FNext[TTranscriptEvent::kMessage];
+      if (next < messages.size())
+        Fail("host message " + std::to_string(messages[next].MessageId) + " " +
+             Quote(messages[next].Text) + " was shown");
     } else if (c == "expect-log" || c == "expect-call") {
       if (a.size() != 1) return Fail(c + " takes one text");
       const auto kind = c == "expect-log" ? TTranscriptEvent::kLog : TTranscriptEvent::kReaderCall;
-      if (!FindSince(kind, a[0]))
-        Fail("no " + std::string(c == "expect-log" ? "log line" : "reader call") + " containing " +
-             Quote(a[0]));
+      const auto events = OfKind(kind);
+      size_t& next = FNext[kind];
+      for (size_t i = next; i < events.size(); ++i) {
+        if (events[i].Text.find(a[0]) != std::string::npos) {
+          next = i + 1;
+          return;
+        }
+      }
+      Fail(std::string("no ") + KindName(kind) + " containing " + Quote(a[0]) + Seen(events, next));
+    } else if (c == "expect-error") {
+      if (a.size() != 1) return Fail("expect-error takes one text");
+      const auto boxes = OfKind(TTranscriptEvent::kErrorBox);
+      NoteBoxes(boxes.size());
+      for (size_t i = 0; i < boxes.size(); ++i) {
+        if (!FClaimed[i] && boxes[i].Text.find(a[0]) != std::string::npos) {
+          FClaimed[i] = true;
+          return;
+        }
+      }
+      std::string seen;
+      for (size_t i = 0; i < boxes.size(); ++i)
+        if (!FClaimed[i]) seen += (seen.empty() ? "" : ", ") + Quote(boxes[i].Text);
+      Fail(seen.empty() ? "no error box was shown" : "the error boxes shown are " + seen);
     } else if (c == "expect-help") {
       long want = 0;
       if (a.size() != 1 || !ParseInt(a[0], want)) return Fail("expect-help takes a count");
       const int got = FTranscript.HelpRequests ? FTranscript.HelpRequests() : 0;
-      if (got != want)
-        Fail(std::to_string(got) + " help requests reached the main frame, expected " + a[0]);
+      if (got != want) Fail(std::to_string(got) + " help requests reached the main frame");
     }
+    if (IsOperatorCommand(c)) FLastStep = &line;
+  }
+
+  // Fails for the first error box that no expect-error has claimed, naming its text and
+  // the command after which it appeared. Returns false then.
+  bool CheckBoxesClaimed() {
+    const auto boxes = OfKind(TTranscriptEvent::kErrorBox);
+    NoteBoxes(boxes.size());
+    for (size_t i = 0; i < boxes.size(); ++i) {
+      if (FClaimed[i]) continue;
+      const TScriptLine* step = FBoxStep[i];
+      const std::string where =
+          step == nullptr ? std::string("while the dialog opened")
+                          : "line " + std::to_string(step->Number) + ": " + ScriptLineText(*step);
+      FFailures.push_back(where + ": an error box was shown and no expect-error claims it: " +
+                          Quote(boxes[i].Text));
+      return false;
+    }
+    return true;
   }
 
  private:
   void Fail(const std::string& what) {
-    FFailures.push_back("line " + std::to_string(FLine->Number) + ": " + FLine->Command + ": " +
-                        what);
+    FFailures.push_back("line " + std::to_string(FLine->Number) + ": " + ScriptLineText(*FLine) +
+                        ": " + what);
   }
 
-  // Messages are consumed in order; each expectation looks at the next one.
-  const TTranscriptEvent* NextMessage() {
-    FEvents = FTranscript.Events();
-    while (FNextMessage < FEvents.size()) {
-      const TTranscriptEvent& e = FEvents[FNextMessage++];
-      if (e.Kind == TTranscriptEvent::kMessage) return &e;
-    }
-    return nullptr;
+  // The events of one kind, in the order the host saw them.
+  std::vector<TTranscriptEvent> OfKind(TTranscriptEvent::TKind kind) const {
+    std::vector<TTranscriptEvent> events;
+    if (!FTranscript.Events) return events;
+    for (TTranscriptEvent& e : FTranscript.Events())
+      if (e.Kind == kind) events.push_back(std::move(e));
+    return events;
   }
 
-  bool FindSince(TTranscriptEvent::TKind kind, const std::string& text) {
-    FEvents = FTranscript.Events();
-    size_t& from = kind == TTranscriptEvent::kLog ? FNextLog : FNextCall;
-    for (size_t i = from; i < FEvents.size(); ++i) {
-      if (FEvents[i].Kind == kind && FEvents[i].Text.find(text) != std::string::npos) {
-        from = i + 1;
-        return true;
-      }
+  // What was seen of a kind past its place, for a failure: "none" or up to three texts.
+  static std::string Seen(const std::vector<TTranscriptEvent>& events, size_t from) {
+    if (from >= events.size())
+      return "; seen: none since the last match (" + std::to_string(events.size()) + " in all)";
+    std::string seen;
+    for (size_t i = from; i < events.size() && i < from + 3; ++i)
+      seen += (seen.empty() ? "" : ", ") + Quote(events[i].Text);
+    if (events.size() - from > 3) seen += ", ...";
+    return "; seen: " + seen;
+  }
+
+  // Boxes not seen before belong to the last operator command.
+  void NoteBoxes(size_t count) {
+    while (FClaimed.size() < count) {
+      FClaimed.push_back(false);
+      FBoxStep.push_back(FLastStep);
     }
-    return false;
   }
 
   TDialogDriver& FDriver;
   const TTranscriptSource& FTranscript;
   std::vector<std::string>& FFailures;
   const TScriptLine* FLine = nullptr;
-  std::vector<TTranscriptEvent> FEvents;
-  size_t FNextMessage = 0;
-  size_t FNextLog = 0;
-  size_t FNextCall = 0;
+  const TScriptLine* FLastStep = nullptr;
+  size_t FNext[4] = {0, 0, 0, 0};  // per kind: the first event no expectation has taken
+  std::vector<bool> FClaimed;      // per error box
+  std::vector<const TScriptLine*> FBoxStep;
 };
 
 }  // namespace
@@ -269,22 +351,41 @@ std::vector<TScriptLine> ParseScript(const std::string& text) {
   return script;
 }
 
-bool RunScript(const std::vector<TScriptLine>& script, TDialogDriver& driver,
-               const TTranscriptSource& transcript, std::vector<std::string>& failures) {
+std::string ScriptLineText(const TScriptLine& line) {
+  std::string text = line.Command;
+  for (const std::string& arg : line.Args) {
+    const bool plain = !arg.empty() && arg.find_first_of(" \t\"#") == std::string::npos;
+    text += " " + (plain ? arg : Quote(arg));
+  }
+  return text;
+}
+
+TScriptOutcome RunScript(const std::vector<TScriptLine>& script, TDialogDriver& driver,
+                         const TTranscriptSource& transcript, std::vector<std::string>& failures,
+                         const std::function<void(const TScriptLine*)>& onStep) {
   const size_t before = failures.size();
   TRunner runner(driver, transcript, failures);
-  static const std::string kNeedsDialog[] = {
-      "select",         "press",        "close-box",      "key", "skin-refresh", "screenshot",
-      "expect-caption", "expect-lines", "expect-selected"};
+  TScriptOutcome outcome;
+  outcome.Finished = true;
   for (const TScriptLine& line : script) {
-    bool needsDialog = false;
-    for (const auto& c : kNeedsDialog) needsDialog = needsDialog || line.Command == c;
-    if (needsDialog && driver.Closed()) {
-      failures.push_back("line " + std::to_string(line.Number) + ": " + line.Command +
-                         ": the dialog has already closed");
+    // A box left unclaimed by the expectations after its command fails the script here,
+    // before the operator acts again on a dialog that may be in any state.
+    if (IsOperatorCommand(line.Command) && !runner.CheckBoxesClaimed()) {
+      outcome.Finished = false;
       break;
     }
+    if (NeedsDialog(line.Command) && driver.Closed()) {
+      failures.push_back("line " + std::to_string(line.Number) + ": " + ScriptLineText(line) +
+                         ": the dialog has already closed");
+      outcome.Finished = false;
+      break;
+    }
+    if (onStep) onStep(&line);
     runner.Run(line);
+    if (onStep) onStep(nullptr);
+    ++outcome.Steps;
   }
-  return failures.size() == before;
+  if (outcome.Finished) runner.CheckBoxesClaimed();
+  outcome.Passed = failures.size() == before;
+  return outcome;
 }

@@ -32,7 +32,16 @@
 //   expect-no-message            no host message since the last expectation on them
 //   expect-log "text"            a host log line containing text was written since
 //   expect-call "text"           a reader library call containing text was made since
+//   expect-error "text"          the toolkit's error box was shown with a text containing
+//                                text (the first such box no expect-error has claimed)
 //   expect-help N                N help requests (1296) reached the main frame so far
+//
+// Each kind of event (host messages, log lines, reader calls, error boxes) is read in the
+// order the host saw it, with a place of its own: an expectation on one kind never moves
+// the place of another, and a negative one (expect-no-message) moves none. An error box
+// that no expect-error has claimed when the next operator command comes (or the script
+// ends) stops the script at once, as a failure naming the box's text and the command
+// after which it appeared.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -57,15 +66,17 @@ class TDialogDriver {
 };
 
 // One thing the host world recorded: a message shown to the operator (InforMsg with
-// its id, or InfoMsgBox with id 0), a host log line, or a reader library call.
+// its id, or InfoMsgBox with id 0), a host log line, a reader library call, or the
+// toolkit's general error report (its message box).
 struct TTranscriptEvent {
-  enum TKind { kMessage, kLog, kReaderCall } Kind = kMessage;
+  enum TKind { kMessage, kLog, kReaderCall, kErrorBox } Kind = kMessage;
   int32_t MessageId = 0;
   std::string Param;  // the message's parameter text
-  std::string Text;   // the text shown, the log text, or the call with its arguments
+  std::string Text;   // the text shown, the log text, the call with its arguments, the box's text
 };
 
-// Where the events come from: every event so far, in order, and the number of help
+// Where the events come from: every event so far (events of one kind in the order the
+// host saw them; the kinds may come one after the other), and the number of help
 // requests the host main frame has received.
 struct TTranscriptSource {
   std::function<std::vector<TTranscriptEvent>()> Events;
@@ -82,7 +93,20 @@ struct TScriptLine {
 // naming the line on a syntax error (an unterminated quote, an unknown command).
 std::vector<TScriptLine> ParseScript(const std::string& text);
 
+// What a run of a script came to.
+struct TScriptOutcome {
+  bool Passed = false;    // no failure
+  int Steps = 0;          // script lines run
+  bool Finished = false;  // every line ran (false: stopped by an unclaimed error box or a
+                          // dialog that had gone)
+};
+
 // Runs the script against the dialog. Failures are appended to failures as
-// "line N: ..." texts; the return value is true when there were none.
-bool RunScript(const std::vector<TScriptLine>& script, TDialogDriver& driver,
-               const TTranscriptSource& transcript, std::vector<std::string>& failures);
+// "line N: <command as written>: <what was seen>" texts.
+// onStep, when given, is called with each line before it runs and with nullptr after it.
+TScriptOutcome RunScript(const std::vector<TScriptLine>& script, TDialogDriver& driver,
+                         const TTranscriptSource& transcript, std::vector<std::string>& failures,
+                         const std::function<void(const TScriptLine*)>& onStep = {});
+
+// The line as written, for messages: "press 测试连接", "expect-message 70000527 \"ACS 0\"".
+std::string ScriptLineText(const TScriptLine& line);
