@@ -1,8 +1,8 @@
 // The dialog benchmark's host: loads each module given on the command line the way the host
 // does, calls its ShowFrmOption again and again and plays the operator's cycle against the
 // dialog from a second thread, with the same window messages for every module. Modules take
-// turns round by round (the first of one round is the last of the next), so that the
-// machine's drift falls on all of them alike.
+// turns call by call, in an order rotated by one each round, so that the machine's drift
+// falls on all of them alike.
 //
 //   dialog_timing PROFILE ROUNDS CALLS LOADS NAME=MODULE...
 //
@@ -12,10 +12,12 @@
 //   cycle-ms                   entry -> return of a whole cycle (open, select line 0,
 //                              "选择", "测试连接", "关闭", each followed by its repaint), calls 2..
 //   first-visible-ms first-cycle-ms   the same for the first call after the load
+//   select-ms store-ms test-ms close-ms   the cycle's steps after "visible", calls 2..
 //   gdi user private-kb ws-kb  with the dialog visible, what the process holds more than
-//                              before the module was loaded (GDI objects, USER objects,
-//                              private bytes, working set)
-//   gdi-left user-left         what stays after FreeLibrary, once per round
+//                              just before the call (GDI objects, USER objects, private
+//                              bytes, working set), calls 2..
+//   gdi-left user-left         what stays once every module is freed, once per round
+//                              (module name "all")
 #include <windows.h>
 
 #include <psapi.h>
@@ -155,10 +157,12 @@ void Put(const std::string& module, const char* measure, double value) {
 }
 
 // One call of ShowFrmOption with the operator's cycle. False when the dialog did not appear.
-bool Cycle(const std::string& name, ShowFrmOptionFn show, const TCounts& before, bool first) {
+bool Cycle(const std::string& name, ShowFrmOptionFn show, bool first) {
+  const TCounts before = Measure();
   gShown = nullptr;
   ResetEvent(gShownEvent);
   double visibleAt = 0;
+  double step[3] = {};
   TCounts open;
   bool ok = true;
   std::thread driver([&] {
@@ -171,8 +175,16 @@ bool Cycle(const std::string& name, ShowFrmOptionFn show, const TCounts& before,
     visibleAt = Now();
     open = Measure();
     auto d = MakeWin32Driver(dialog);
-    const bool steps = d->Select(0) && (Repaint(dialog), d->Press("选择")) &&
-                       (Repaint(dialog), d->Press("测试连接")) && (Repaint(dialog), true);
+    // Each step with its repaint.
+    bool steps = d->Select(0);
+    Repaint(dialog);
+    step[0] = Now();
+    steps = steps && d->Press("选择");
+    Repaint(dialog);
+    step[1] = Now();
+    steps = steps && d->Press("测试连接");
+    Repaint(dialog);
+    step[2] = Now();
     if (!steps) ok = false;
     if (!d->Press("关闭")) d->CloseBox();
   });
@@ -184,6 +196,10 @@ bool Cycle(const std::string& name, ShowFrmOptionFn show, const TCounts& before,
   Put(name, first ? "first-visible-ms" : "visible-ms", visibleAt - start);
   Put(name, first ? "first-cycle-ms" : "cycle-ms", end - start);
   if (!first) {
+    Put(name, "select-ms", step[0] - visibleAt);
+    Put(name, "store-ms", step[1] - step[0]);
+    Put(name, "test-ms", step[2] - step[1]);
+    Put(name, "close-ms", end - step[2]);
     Put(name, "gdi", static_cast<double>(open.Gdi - before.Gdi));
     Put(name, "user", static_cast<double>(open.User - before.User));
     Put(name, "private-kb", open.PrivateKb - before.PrivateKb);
@@ -219,42 +235,53 @@ int main(int argc, char** argv) {
   HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, ShowHook, nullptr, GetCurrentThreadId());
 
   for (int round = 0; round < rounds; ++round) {
-    for (size_t k = 0; k < modules.size(); ++k) {
-      const TModule& m = modules[round % 2 == 0 ? k : modules.size() - 1 - k];
-      for (int i = 0; i < loads; ++i) {
+    // This round's order: rotated by one each round.
+    std::vector<const TModule*> order;
+    for (size_t k = 0; k < modules.size(); ++k)
+      order.push_back(&modules[(k + static_cast<size_t>(round)) % modules.size()]);
+    for (int i = 0; i < loads; ++i) {
+      for (const TModule* m : order) {
         const double t0 = Now();
-        HMODULE h = LoadLibraryW(m.Path.c_str());
+        HMODULE h = LoadLibraryW(m->Path.c_str());
         const double t1 = Now();
         if (h == nullptr) {
-          std::fprintf(stderr, "dialog_timing: cannot load %s (error %lu)\n", m.Name.c_str(),
+          std::fprintf(stderr, "dialog_timing: cannot load %s (error %lu)\n", m->Name.c_str(),
                        GetLastError());
           return 1;
         }
         FreeLibrary(h);
         const double t2 = Now();
-        Put(m.Name, "load-ms", t1 - t0);
-        Put(m.Name, "free-ms", t2 - t1);
+        Put(m->Name, "load-ms", t1 - t0);
+        Put(m->Name, "free-ms", t2 - t1);
       }
-      const TCounts before = Measure();
-      HMODULE h = LoadLibraryW(m.Path.c_str());
-      auto show = reinterpret_cast<ShowFrmOptionFn>(
-          reinterpret_cast<void*>(GetProcAddress(h, "ShowFrmOption")));
-      if (show == nullptr) {
-        std::fprintf(stderr, "dialog_timing: %s has no ShowFrmOption\n", m.Name.c_str());
+    }
+    // Every module loaded at once, and the calls taking turns call by call.
+    const TCounts unloaded = Measure();
+    std::vector<HMODULE> handles;
+    std::vector<ShowFrmOptionFn> shows;
+    for (const TModule* m : order) {
+      handles.push_back(LoadLibraryW(m->Path.c_str()));
+      shows.push_back(reinterpret_cast<ShowFrmOptionFn>(
+          reinterpret_cast<void*>(GetProcAddress(handles.back(), "ShowFrmOption"))));
+      if (shows.back() == nullptr) {
+        std::fprintf(stderr, "dialog_timing: %s has no ShowFrmOption\n", m->Name.c_str());
         return 1;
       }
-      for (int c = 0; c < calls; ++c) {
-        if (!Cycle(m.Name, show, before, c == 0)) {
-          std::fprintf(stderr, "dialog_timing: %s: the dialog did not appear\n", m.Name.c_str());
+    }
+    for (int c = 0; c < calls; ++c) {
+      for (size_t k = 0; k < order.size(); ++k) {
+        if (!Cycle(order[k]->Name, shows[k], c == 0)) {
+          std::fprintf(stderr, "dialog_timing: %s: the dialog did not appear\n",
+                       order[k]->Name.c_str());
           return 1;
         }
       }
-      FreeLibrary(h);
-      const TCounts after = Measure();
-      Put(m.Name, "gdi-left", static_cast<double>(after.Gdi - before.Gdi));
-      Put(m.Name, "user-left", static_cast<double>(after.User - before.User));
-      std::fflush(stdout);
     }
+    for (HMODULE h : handles) FreeLibrary(h);
+    const TCounts after = Measure();
+    Put("all", "gdi-left", static_cast<double>(after.Gdi - unloaded.Gdi));
+    Put("all", "user-left", static_cast<double>(after.User - unloaded.User));
+    std::fflush(stdout);
   }
   UnhookWindowsHookEx(hook);
   DestroyWindow(gMainFrame);
