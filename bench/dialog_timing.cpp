@@ -158,6 +158,8 @@ void Put(const std::string& module, const char* measure, double value) {
 
 // One call of ShowFrmOption with the operator's cycle. False when the dialog did not appear.
 bool Cycle(const std::string& name, ShowFrmOptionFn show, bool first) {
+  // The pointer starts away from every dialog, so that each click moves it as far.
+  SetCursorPos(0, 0);
   const TCounts before = Measure();
   gShown = nullptr;
   ResetEvent(gShownEvent);
