@@ -36,15 +36,22 @@ TWindowPeer* NewPeer(TControl& c) {
   return NewPlainPeer(c);
 }
 
-// Stacks the parent's child windows in tab order, top first: the dialog manager's Tab
-// follows the windows' order.
-void StackInTabOrder(const TWinControl& parent) {
-  for (TControl* c : parent.TabOrderedControls()) {
-    if (c->HandleAllocated()) {
-      SetWindowPos(Hwnd(*c), HWND_BOTTOM, 0, 0, 0, 0,
-                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
-    }
+// Puts a new child window in its place among its siblings, which stand in tab order, top
+// first: the dialog manager's Tab follows the windows' order. The window goes right under
+// the sibling before it in tab order (on top when it is the first); one that is in its
+// place already is left alone, so a parent whose children are made in tab order costs no
+// move at all.
+void StackInTabOrder(const TControl& control) {
+  HWND above = HWND_TOP;
+  for (TControl* c : control.Parent()->TabOrderedControls()) {
+    if (c == &control) break;
+    if (c->HandleAllocated()) above = Hwnd(*c);
   }
+  HWND hwnd = Hwnd(control);
+  HWND previous = GetWindow(hwnd, GW_HWNDPREV);
+  if (previous == (above == HWND_TOP ? nullptr : above)) return;
+  SetWindowPos(hwnd, above, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 }
 
 // A form opened while another of the module's forms is active (a nested modal dialog)
@@ -95,7 +102,7 @@ void CreateHandle(TControl& control) {
     delete peer;
     return;
   }
-  if (!form) StackInTabOrder(*control.Parent());
+  if (!form) StackInTabOrder(control);
 }
 
 void DestroyHandle(TControl& control) {

@@ -1,5 +1,7 @@
 #include "toolkit/win32/Gdi_win.h"
 
+#include <vector>
+
 #include "toolkit/Backend.h"
 #include "toolkit/win32/Win32Util.h"
 
@@ -15,6 +17,62 @@ HFONT MakeFont(const TFont& f) {
                      (f.Style() & fsItalic) != 0, (f.Style() & fsUnderline) != 0,
                      (f.Style() & fsStrikeOut) != 0, f.Charset(), OUT_DEFAULT_PRECIS,
                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, name.c_str());
+}
+
+struct TSharedFont::TEntry {
+  std::string Name;
+  int Height;
+  uint8_t Style;
+  uint8_t Charset;
+  HFONT Font;
+  int Holders;
+};
+
+namespace {
+
+// The fonts in use now; each entry goes with its last holder.
+std::vector<TSharedFont::TEntry*> gSharedFonts;
+
+}  // namespace
+
+TSharedFont::TSharedFont(const TFont& font) {
+  for (TEntry* e : gSharedFonts) {
+    if (e->Height == font.Height() && e->Style == font.Style() && e->Charset == font.Charset() &&
+        e->Name == font.Name()) {
+      ++e->Holders;
+      FEntry = e;
+      return;
+    }
+  }
+  gSharedFonts.reserve(gSharedFonts.size() + 1);
+  FEntry = new TEntry{font.Name(), font.Height(), font.Style(), font.Charset(), MakeFont(font), 1};
+  gSharedFonts.push_back(FEntry);
+}
+
+TSharedFont& TSharedFont::operator=(TSharedFont&& other) noexcept {
+  if (this != &other) {
+    Release();
+    FEntry = other.FEntry;
+    other.FEntry = nullptr;
+  }
+  return *this;
+}
+
+HFONT TSharedFont::Get() const { return FEntry != nullptr ? FEntry->Font : nullptr; }
+
+void TSharedFont::Release() noexcept {
+  if (FEntry == nullptr) return;
+  if (--FEntry->Holders == 0) {
+    for (size_t i = 0; i < gSharedFonts.size(); ++i) {
+      if (gSharedFonts[i] == FEntry) {
+        gSharedFonts.erase(gSharedFonts.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
+    if (FEntry->Font != nullptr) DeleteObject(FEntry->Font);
+    delete FEntry;
+  }
+  FEntry = nullptr;
 }
 
 void Fill(HDC dc, const RECT& r, TColor color) {

@@ -29,6 +29,31 @@ int Scale(int designPixels);
 COLORREF Rgb(TColor color);
 
 HFONT MakeFont(const TFont& font);
+
+// The GDI font of a toolkit font, shared by every window that shows the same face, height,
+// style and character set: one GDI object per distinct font however many windows use it,
+// deleted when the last holder lets it go. The empty value holds no font.
+//
+//   TSharedFont font(control.EffectiveFont());
+//   SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+class TSharedFont {
+ public:
+  TSharedFont() = default;
+  explicit TSharedFont(const TFont& font);
+  ~TSharedFont() { Release(); }
+  TSharedFont(TSharedFont&& other) noexcept : FEntry(other.FEntry) { other.FEntry = nullptr; }
+  TSharedFont& operator=(TSharedFont&& other) noexcept;
+  TSharedFont(const TSharedFont&) = delete;
+  TSharedFont& operator=(const TSharedFont&) = delete;
+
+  HFONT Get() const;
+
+  struct TEntry;
+
+ private:
+  void Release() noexcept;
+  TEntry* FEntry = nullptr;
+};
 void Fill(HDC dc, const RECT& r, TColor color);
 // A one-pixel line from (x0, y0) to (x1, y1).
 void Line(HDC dc, int x0, int y0, int x1, int y1, COLORREF color, int style = PS_SOLID);

@@ -192,9 +192,9 @@ LRESULT TWindowPeer::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void TWindowPeer::ApplyFont() {
-  UniqueFont font(MakeFont(FControl.EffectiveFont()));
+  TSharedFont font(FControl.EffectiveFont());
   SendMessageW(FHwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
-  // The old font is deleted only now that the window no longer uses it.
+  // The old font is let go only now that the window no longer uses it.
   FFont = std::move(font);
 }
 

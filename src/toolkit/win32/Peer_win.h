@@ -67,7 +67,7 @@ class TWindowPeer {
 
   TControl& FControl;
   HWND FHwnd = nullptr;
-  UniqueFont FFont;
+  TSharedFont FFont;  // shared with the other windows of the same font
   bool FAppliedEnabled = true;
 
  private:
