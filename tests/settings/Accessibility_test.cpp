@@ -320,6 +320,66 @@ TEST(ReaderDialogAccessibility, EveryWindowSaysWhatItIsAndDecorationsAreNotFocus
   }
 }
 
+TEST(ReaderDialogAccessibility, NavigationFollowsTheReadOrder) {
+  struct Case {
+    const char* name;
+    std::function<TControl*(Tfrm_option&)> from;
+    long start, direction;
+    std::wstring want;  // what the tool reads where it lands; empty: nowhere
+  };
+  const Case cases[] = {
+      {"dialog, first child", [](Tfrm_option& d) -> TControl* { return &d; }, CHILDID_SELF,
+       NAVDIR_FIRSTCHILD, L"static text|请选择读卡器|readonly|"},
+      {"dialog, last child", [](Tfrm_option& d) -> TControl* { return &d; }, CHILDID_SELF,
+       NAVDIR_LASTCHILD, L"push button|测试连接|focusable|按下"},
+      {"list, first line", [](Tfrm_option& d) -> TControl* { return d.ListBox; }, CHILDID_SELF,
+       NAVDIR_FIRSTCHILD, L"list item|ACS 0|focusable,selectable|"},
+      {"line after the first", [](Tfrm_option& d) -> TControl* { return d.ListBox; }, 1,
+       NAVDIR_NEXT, L"list item|ACS 1|selected,focused,focusable,selectable|"},
+      {"no line after the last", [](Tfrm_option& d) -> TControl* { return d.ListBox; }, 2,
+       NAVDIR_NEXT, L""},
+      // The group box is no stop: from the list's neighbour "关闭" back over the frame.
+      {"before the list", [](Tfrm_option& d) -> TControl* { return d.ListBox; }, CHILDID_SELF,
+       NAVDIR_PREVIOUS, L"push button|关闭|focusable|按下"},
+      {"after 选择", [](Tfrm_option& d) -> TControl* { return d.btn_reader; }, CHILDID_SELF,
+       NAVDIR_NEXT, L"push button|测试连接|focusable|按下"},
+  };
+  TReaderDialogWorld world;
+  InstallTwoReaders(world);
+  std::vector<std::wstring> got(std::size(cases));
+  world.Run([&](Tfrm_option& dlg) {
+    std::vector<HWND> windows;
+    for (const Case& c : cases) windows.push_back(Hwnd(*c.from(dlg)));
+    AsAssistiveTool([&] {
+      for (size_t i = 0; i < windows.size(); ++i) {
+        IAccessible* acc = ObjectOf(windows[i]);
+        if (acc == nullptr) continue;
+        VARIANT start, end;
+        VariantInit(&start);
+        VariantInit(&end);
+        start.vt = VT_I4;
+        start.lVal = cases[i].start;
+        if (acc->accNavigate(cases[i].direction, start, &end) == S_OK) {
+          if (end.vt == VT_I4) got[i] = Describe(acc, end.lVal);
+          IAccessible* to = nullptr;
+          if (end.vt == VT_DISPATCH &&
+              end.pdispVal->QueryInterface(IID_IAccessible, reinterpret_cast<void**>(&to)) ==
+                  S_OK) {
+            got[i] = Describe(to, CHILDID_SELF);
+            to->Release();
+          }
+        }
+        VariantClear(&end);
+        acc->Release();
+      }
+    });
+  });
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_EQ(got[i], cases[i].want);
+  }
+}
+
 TEST(ReaderDialogAccessibility, FocusAndSelectionEventsFollowTheKeyboard) {
   struct Step {
     const char* name;
@@ -370,16 +430,19 @@ TEST(ReaderDialogAccessibility, FocusAndSelectionEventsFollowTheKeyboard) {
 }
 
 TEST(ReaderDialogAccessibility, DefaultActionClicksAsTheMouseDoesAndIsRefusedWithoutInput) {
+  enum class TWhen { Idle, UnderMessageBox, HandlerRunning };
   struct Case {
     const char* name;
-    bool disableDialog;  // as a message box over the dialog does
+    TWhen when;
     HRESULT wantResult;
     std::wstring wantState;
     std::vector<TShownMessage> wantMessages;
   };
   const Case cases[] = {
-      {"enabled", false, S_OK, L"focusable", {{70000527, "ACS 1"}}},
-      {"under a message box", true, E_FAIL, L"unavailable,focusable", {}},
+      {"idle", TWhen::Idle, S_OK, L"focusable", {{70000527, "ACS 1"}}},
+      // The dialog disabled as a message box over it disables it.
+      {"under a message box", TWhen::UnderMessageBox, E_FAIL, L"unavailable,focusable", {}},
+      {"while a handler of the dialog runs", TWhen::HandlerRunning, E_FAIL, L"focusable", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -389,23 +452,38 @@ TEST(ReaderDialogAccessibility, DefaultActionClicksAsTheMouseDoesAndIsRefusedWit
     std::wstring state;
     world.Run([&](Tfrm_option& dlg) {
       HWND button = Hwnd(*dlg.btn_reader);
-      if (c.disableDialog) EnableWindow(Hwnd(dlg), FALSE);
-      AsAssistiveTool([&] {
-        if (IAccessible* acc = ObjectOf(button)) {
-          VARIANT self;
-          VariantInit(&self);
-          self.vt = VT_I4;
-          self.lVal = CHILDID_SELF;
-          VARIANT s;
-          VariantInit(&s);
-          acc->get_accState(self, &s);
-          state = StateText(s.lVal);
-          result = acc->accDoDefaultAction(self);
-          acc->Release();
-        }
-      });
-      Application->ProcessMessages();  // the click arrives as a message
-      if (c.disableDialog) EnableWindow(Hwnd(dlg), TRUE);
+      // The tool reads "选择" and presses it; the click arrives as a message.
+      auto press = [&] {
+        AsAssistiveTool([&] {
+          if (IAccessible* acc = ObjectOf(button)) {
+            VARIANT self;
+            VariantInit(&self);
+            self.vt = VT_I4;
+            self.lVal = CHILDID_SELF;
+            VARIANT s;
+            VariantInit(&s);
+            acc->get_accState(self, &s);
+            state = StateText(s.lVal);
+            result = acc->accDoDefaultAction(self);
+            acc->Release();
+          }
+        });
+        Application->ProcessMessages();
+      };
+      switch (c.when) {
+        case TWhen::Idle:
+          press();
+          break;
+        case TWhen::UnderMessageBox:
+          EnableWindow(Hwnd(dlg), FALSE);
+          press();
+          EnableWindow(Hwnd(dlg), TRUE);
+          break;
+        case TWhen::HandlerRunning:
+          dlg.btn_connect->OnClick = TNotifyEvent::Function([&](TObject*) { press(); });
+          UserClick(*dlg.btn_connect);
+          break;
+      }
       Application->ProcessMessages();
     });
     EXPECT_EQ(result, c.wantResult);

@@ -346,9 +346,63 @@ class TAccessible final : public IAccessible {
     return S_OK;
   }
 
-  HRESULT STDMETHODCALLTYPE accNavigate(long, VARIANT, VARIANT* end) override {
-    if (end != nullptr) VariantInit(end);
-    return DISP_E_MEMBERNOTFOUND;
+  // First and last child, and next and previous among the children of one object (the
+  // lines of the list, the controls of the dialog).
+  HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* end) override {
+    if (end == nullptr) return E_POINTER;
+    VariantInit(end);
+    long line = 0;
+    if (HRESULT hr = Check(start, line); hr != S_OK) return hr;
+    if (FKind == TAccessibleKind::List &&
+        (line > 0 || direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD)) {
+      const long count = static_cast<long>(List()->Count());
+      long to = 0;
+      switch (direction) {
+        case NAVDIR_FIRSTCHILD:
+          to = line == 0 ? 1 : 0;
+          break;
+        case NAVDIR_LASTCHILD:
+          to = line == 0 ? count : 0;
+          break;
+        case NAVDIR_NEXT:
+        case NAVDIR_DOWN:
+          to = line + 1;
+          break;
+        case NAVDIR_PREVIOUS:
+        case NAVDIR_UP:
+          to = line - 1;
+          break;
+        default:
+          return DISP_E_MEMBERNOTFOUND;
+      }
+      if (to < 1 || to > count) return S_FALSE;
+      end->vt = VT_I4;
+      end->lVal = to;
+      return S_OK;
+    }
+    HWND to = nullptr;
+    if (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD) {
+      const std::vector<HWND> children = ReadChildren();
+      if (!children.empty())
+        to = direction == NAVDIR_FIRSTCHILD ? children.front() : children.back();
+    } else if (direction == NAVDIR_NEXT || direction == NAVDIR_PREVIOUS) {
+      HWND parent = ReadParent(FHwnd);
+      if (parent == nullptr) return S_FALSE;
+      std::vector<HWND> siblings;
+      CollectReadChildren(parent, siblings);
+      for (size_t i = 0; i < siblings.size(); ++i) {
+        if (siblings[i] != FHwnd) continue;
+        if (direction == NAVDIR_NEXT && i + 1 < siblings.size()) to = siblings[i + 1];
+        if (direction == NAVDIR_PREVIOUS && i > 0) to = siblings[i - 1];
+      }
+    } else {
+      return DISP_E_MEMBERNOTFOUND;
+    }
+    IDispatch* object = nullptr;
+    if (to == nullptr || DispatchOf(to, &object) != S_OK) return S_FALSE;
+    end->vt = VT_DISPATCH;
+    end->pdispVal = object;
+    return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* hit) override {
