@@ -493,6 +493,71 @@ TEST(ReaderDialogAccessibility, DefaultActionClicksAsTheMouseDoesAndIsRefusedWit
   }
 }
 
+// A host message box over the dialog: the tool, while the box is up, reads the buttons as
+// unavailable and cannot press them; once the box is gone they are available again.
+TEST(ReaderDialogAccessibility, UnderAHostMessageBoxTheButtonsAreUnavailable) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=ACS 0", "connect=0 ACS 0"});
+  world.AddParam("Global_nuvreader", "ACS 0");
+  world.Open(true);  // the host shows its messages in message boxes
+  std::wstring stateUnderBox, stateAfter;
+  HRESULT pressUnderBox = E_UNEXPECTED;
+  bool boxSeen = false;
+  world.Run([&](Tfrm_option& dlg) {
+    HWND reader = Hwnd(*dlg.btn_reader);
+    auto read = [&](IAccessible* acc) {
+      VARIANT self, state;
+      VariantInit(&self);
+      VariantInit(&state);
+      self.vt = VT_I4;
+      self.lVal = CHILDID_SELF;
+      acc->get_accState(self, &state);
+      return StateText(state.lVal);
+    };
+    // The tool works while "测试连接"'s handler waits for the operator to dismiss its box.
+    std::thread tool([&] {
+      CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      HWND box = nullptr;
+      for (int i = 0; i < 200 && box == nullptr; ++i) {
+        HWND w = FindWindowW(L"#32770", nullptr);
+        if (w != nullptr && IsWindowVisible(w)) box = w;
+        if (box == nullptr) Sleep(50);
+      }
+      if (box != nullptr) {
+        boxSeen = true;
+        if (IAccessible* acc = ObjectOf(reader)) {
+          stateUnderBox = read(acc);
+          VARIANT self;
+          VariantInit(&self);
+          self.vt = VT_I4;
+          self.lVal = CHILDID_SELF;
+          pressUnderBox = acc->accDoDefaultAction(self);
+          acc->Release();
+        }
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+      }
+      CoUninitialize();
+    });
+    UserClick(*dlg.btn_connect);  // returns once the box is dismissed
+    tool.join();
+    Application->ProcessMessages();
+    AsAssistiveTool([&] {
+      if (IAccessible* acc = ObjectOf(reader)) {
+        stateAfter = read(acc);
+        acc->Release();
+      }
+    });
+  });
+  EXPECT_TRUE(boxSeen);
+  EXPECT_EQ(stateUnderBox, L"unavailable,focusable");
+  EXPECT_EQ(pressUnderBox, E_FAIL);
+  EXPECT_EQ(stateAfter, L"focusable");
+  // "选择" was never pressed: nothing stored.
+  EXPECT_EQ(world.StoredReader(), "(none)");
+  EXPECT_EQ(world.Calls(),
+            (Lines{"SCListReaders zeroed=1", "SCConnectReader name=ACS 0", "SCDisConnectReader"}));
+}
+
 // The host's thread before the call: no COM, a single-threaded apartment, or the
 // multithreaded one. After the call it is as before, also when a screen reader was served.
 TEST(ReaderDialogAccessibility, TheHostThreadsComStateIsAsTheModuleFoundIt) {
