@@ -73,6 +73,8 @@ Tfrm_CustomDlg::Tfrm_CustomDlg(TComponent* owner) : TForm(owner) {
   Bind(Bevel1, "Bevel1");
   Bind(VELTA, "VELTA");
   Bind(sBtnClose, "sBtnClose");
+  // The product mark is an ornament: nothing for a screen reader to read or focus.
+  VELTA->SetDecorative(true);
 }
 
 void Tfrm_CustomDlg::FormCreate(TObject* Sender) {

@@ -83,6 +83,8 @@ Tfrm_option::Tfrm_option(TComponent* owner) : Tfrm_CustomDlgEx(owner) {
   btn_reader->OnClick = TNotifyEvent::Method<&Tfrm_option::btn_readerClick>(this);
   btn_connect->OnClick = TNotifyEvent::Method<&Tfrm_option::btn_connectClick>(this);
   sBtnClose->OnClick = TNotifyEvent::Method<&Tfrm_option::sBtnCloseClick>(this);
+  // The header's prompt names the list for a screen reader.
+  lbBusinessName->SetFocusControl(ListBox);
 }
 
 void Tfrm_option::FormCreate(TObject* Sender) {

@@ -164,6 +164,20 @@ class TLabel : public TControl {
  public:
   explicit TLabel(TComponent* owner);
   const char* ClassName() const override { return "TLabel"; }
+  // The control this label names: a screen reader reads the label's caption as that
+  // control's name (the prompt above a list). Null when it names none; not owned, only
+  // compared.
+  //   prompt->SetFocusControl(list);   // the list is read as "请选择读卡器"
+  TWinControl* FocusControl() const { return FFocusControl; }
+  void SetFocusControl(TWinControl* control) { FFocusControl = control; }
+  // A mark or ornament (the product mark): a screen reader is told there is nothing in it
+  // to read or focus.
+  bool Decorative() const { return FDecorative; }
+  void SetDecorative(bool decorative) { FDecorative = decorative; }
+
+ private:
+  TWinControl* FFocusControl = nullptr;
+  bool FDecorative = false;
 };
 
 enum class TBevelCut : uint8_t { bvNone, bvLowered, bvRaised, bvSpace };

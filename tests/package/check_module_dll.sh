@@ -23,7 +23,7 @@ fi
 index=$(sed -nE 's/^\s*\[\s*([0-9]+)\]\s+ShowFrmOption$/\1/p' <<<"$exports")
 [[ -n $base && -n $index && $((base + index)) -eq 1 ]] || err "ShowFrmOption is not at ordinal 1 (base $base, index $index)"
 
-system_dlls=" kernel32.dll user32.dll gdi32.dll imm32.dll msvcrt.dll advapi32.dll comctl32.dll shell32.dll ole32.dll oleaut32.dll uxtheme.dll ws2_32.dll "
+system_dlls=" kernel32.dll user32.dll gdi32.dll imm32.dll msvcrt.dll advapi32.dll comctl32.dll shell32.dll ole32.dll oleaut32.dll oleacc.dll uxtheme.dll ws2_32.dll "
 imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$dump")
 for d in $imports; do
   lower=${d,,}

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "toolkit/Backend.h"
+#include "toolkit/win32/Accessible_win.h"
 #include "toolkit/win32/Form_win.h"
 #include "toolkit/win32/Peer_win.h"
 #include "toolkit/win32/Win32Util.h"
@@ -140,6 +141,7 @@ void ShowForm(TCustomForm& form) {
   HWND hwnd = Hwnd(form);
   ShowWindow(hwnd, SW_SHOWNORMAL);
   UpdateWindow(hwnd);
+  NotifyDialogShown(hwnd, true);
   // The activation puts the focus on the form's control (WM_ACTIVATE).
   SetForegroundWindow(hwnd);
 }
@@ -149,6 +151,7 @@ void HideForm(TCustomForm& form) {
   const bool wasActive = GetActiveWindow() == hwnd;
   SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
                SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  NotifyDialogShown(hwnd, false);
   // The activation goes back to the owner (enabled again by now), also when the owner is
   // the host's hidden application window, which the system would pass over.
   HWND owner = GetWindow(hwnd, GW_OWNER);

@@ -1,6 +1,7 @@
 // List boxes: the system's LISTBOX, owner-drawn in the list's colours, with a frame in
 // the unfocused or selected border colour. The system list handles the arrow keys, Home,
 // End, Page Up and Page Down; a selection the user makes reaches the toolkit as a click.
+#include "toolkit/win32/Accessible_win.h"
 #include "toolkit/win32/Peer_win.h"
 #include "toolkit/win32/Win32Util.h"
 
@@ -55,7 +56,22 @@ class TListBoxPeer : public TWindowPeer {
     FillListWindow(FList);
   }
 
+  // Whatever moved the selection (a key, the mouse, the toolkit), a screen reader is told
+  // where it went, as the system's list tells it.
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
+    const LRESULT result = Handle(msg, wp, lp);
+    if (msg != WM_DESTROY) {
+      const int selected = static_cast<int>(DefaultProc(LB_GETCURSEL, 0, 0));
+      if (selected != FNotifiedSelection) {
+        FNotifiedSelection = selected;
+        NotifyListSelection(FHwnd, selected);
+      }
+    }
+    return result;
+  }
+
+ private:
+  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
       case WM_NCPAINT: {
         const LRESULT r = DefaultProc(msg, wp, lp);
@@ -71,6 +87,7 @@ class TListBoxPeer : public TWindowPeer {
       }
       case WM_SETFOCUS: {
         const LRESULT r = DefaultProc(msg, wp, lp);
+        NotifyListFocus(FHwnd);
         RedrawFrame();
         Guarded([&] { FList.DoEnter(); });
         return r;
@@ -85,7 +102,6 @@ class TListBoxPeer : public TWindowPeer {
     }
   }
 
- private:
   void RedrawFrame() {
     SetWindowPos(FHwnd, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
@@ -107,7 +123,8 @@ class TListBoxPeer : public TWindowPeer {
   }
 
   TXPTolvikListBox& FList;
-  UniqueBrush FBrush;  // the background handed out at WM_CTLCOLORLISTBOX
+  UniqueBrush FBrush;           // the background handed out at WM_CTLCOLORLISTBOX
+  int FNotifiedSelection = -1;  // the selected line a screen reader was last told of
 };
 
 }  // namespace

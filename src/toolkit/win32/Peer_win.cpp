@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "toolkit/win32/Accessible_win.h"
 #include "toolkit/win32/Win32Util.h"
 
 namespace {
@@ -229,6 +230,7 @@ LRESULT CALLBACK TWindowPeer::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
   auto* peer = reinterpret_cast<TWindowPeer*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (peer == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
   if (msg == WM_NCDESTROY) {
+    ForgetAccessible(hwnd);
     const WNDPROC system = peer->FSystemProc;
     peer->Detach();
     if (!peer->FCreating) delete peer;
@@ -241,6 +243,12 @@ LRESULT CALLBACK TWindowPeer::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPAR
     return TRUE;
   }
   LRESULT result = 0;
+  // A screen reader asks what the window is (Accessible_win.h); 0 leaves it to the system.
+  if (msg == WM_GETOBJECT) {
+    Guarded([&] { result = AnswerGetObject(*peer, wp, lp); });
+    if (result != 0) return result;
+  }
+  if (msg == WM_SETFOCUS) NotifyFocusTaken(hwnd, reinterpret_cast<HWND>(wp));
   Guarded([&] { result = peer->WndProc(msg, wp, lp); });
   return result;
 }
