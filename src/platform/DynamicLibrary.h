@@ -9,15 +9,17 @@
 // Paths are 8-bit texts in the system code page and should be full paths: a bare
 // file name makes the system search its library path.
 #include <cstdint>
+#include <string>
 
 #include "platform/UniqueHandle.h"
 
 // A loaded library as the system identifies it; 0 is none.
 using TModuleHandle = uintptr_t;
 
-// Loads the library file at path; 0 when it is missing or not a loadable library.
-// The system's reason is not kept (the callers do not report it).
-TModuleHandle LoadDynamicLibrary(const char* path);
+// Loads the library file at path; 0 when it is missing or not a loadable library. Then,
+// when failure is given, it receives the system's reason, taken at the failing call
+// (the error number and its description on Windows, dlerror's text elsewhere).
+TModuleHandle LoadDynamicLibrary(const char* path, std::string* failure = nullptr);
 
 // The address of the export named name, or null when the library lacks it.
 void* FindLibraryExport(TModuleHandle module, const char* name);

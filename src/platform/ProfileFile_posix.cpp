@@ -12,12 +12,6 @@
 #include "platform/Profile.h"
 #include "platform/ProfileFile.h"
 
-IniWriteError::IniWriteError(const std::string& path, const std::string& operation, long osError)
-    : Exception("cannot write profile file \"" + path + "\": " + operation + " failed: " +
-                std::strerror(static_cast<int>(osError)) + " (" + std::to_string(osError) + ")"),
-      FOperation(operation),
-      FOsError(osError) {}
-
 namespace {
 
 // One owned file descriptor; -1 is the empty value.

@@ -12,29 +12,6 @@
 
 namespace {
 
-std::string SystemMessage(DWORD error) {
-  char* text = nullptr;
-  const DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = n != 0 && text != nullptr ? std::string(text, n) : "system error";
-  const UniqueLocalMemory owner(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.'))
-    message.pop_back();
-  return message;
-}
-
-}  // namespace
-
-IniWriteError::IniWriteError(const std::string& path, const std::string& operation, long osError)
-    : Exception("cannot write profile file \"" + path + "\": " + operation + " failed: " +
-                SystemMessage(static_cast<DWORD>(osError)) + " (" + std::to_string(osError) + ")"),
-      FOperation(operation),
-      FOsError(osError) {}
-
-namespace {
-
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::optional<std::wstring> ToWide(std::string_view text) {

@@ -8,9 +8,12 @@ constexpr TModuleHandle kFirstValidModuleHandle = 32;
 TCommonDllInvoker::~TCommonDllInvoker() = default;
 
 bool TCommonDllInvoker::LoadLibraryFile() {
-  const TModuleHandle handle = LoadDynamicLibrary(FDllPath.CStr());
+  std::string reason;
+  const TModuleHandle handle = LoadDynamicLibrary(FDllPath.CStr(), &reason);
   if (handle < kFirstValidModuleHandle) {
     FDllHandle.Reset();
+    FLoadFailure = std::string(FDllPath.View());
+    if (!reason.empty()) FLoadFailure.append("，").append(reason);
     return false;
   }
   FDllHandle.Reset(handle);
@@ -26,6 +29,11 @@ void TLURMScardInvoker::LoadDll() {
   if (FLoaded) return;
   if (!LoadLibraryFile()) {
     FLoaded = false;
+    SCListReaders.SetLoadFailure(FLoadFailure);
+    SCConnectReader.SetLoadFailure(FLoadFailure);
+    SCDisConnectReader.SetLoadFailure(FLoadFailure);
+    SCSendCmd.SetLoadFailure(FLoadFailure);
+    SCGetErrorText.SetLoadFailure(FLoadFailure);
     return;
   }
   FLoaded = true;
