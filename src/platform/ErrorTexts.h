@@ -67,10 +67,18 @@ inline std::string ProcessorFaultText(std::string_view operation, uint32_t code,
       .append(HexCode(address));
 }
 
-// A profile (INI) file that could not be written; it keeps its old bytes.
+// The operation of a profile write refused because the file is read-only (the Windows
+// attribute, or no write permission elsewhere) rather than because a system call failed.
+inline constexpr std::string_view kReadOnlyOperation = "read-only";
+
+// A profile (INI) file that could not be written; it keeps its old bytes. operation is
+// the system call that failed, or kReadOnlyOperation.
 //   "配置文件无法写入 C:\app\UserConfig.ini，CreateFileW 失败，系统错误 5：拒绝访问。"
+//   "配置文件为只读，无法写入 C:\app\UserConfig.ini，系统错误 5：拒绝访问。"
 inline std::string ProfileWriteText(std::string_view path, std::string_view operation,
                                     std::string_view systemError) {
+  if (operation == kReadOnlyOperation)
+    return std::string("配置文件为只读，无法写入 ").append(path).append("，").append(systemError);
   return std::string("配置文件无法写入 ")
       .append(path)
       .append("，")

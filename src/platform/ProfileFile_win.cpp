@@ -6,6 +6,7 @@
 #include <atomic>
 #include <climits>
 
+#include "platform/ErrorTexts.h"
 #include "platform/Profile.h"
 #include "platform/ProfileFile.h"
 #include "platform/WinHandles.h"
@@ -263,7 +264,7 @@ void UpdateProfileFile(const std::string& path,
       if (!GetFileInformationByHandle(file.Get(), &old.Info))
         throw IniWriteError(path, "GetFileInformationByHandle", static_cast<long>(GetLastError()));
       if (old.Info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
-        throw IniWriteError(path, "read-only attribute", ERROR_ACCESS_DENIED);
+        throw IniWriteError(path, std::string(errortext::kReadOnlyOperation), ERROR_ACCESS_DENIED);
       if (const DWORD error = ReadAll(file.Get(), oldBytes))
         throw IniWriteError(path, "ReadFile", static_cast<long>(error));
       PSECURITY_DESCRIPTOR descriptor = nullptr;

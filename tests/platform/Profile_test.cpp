@@ -453,6 +453,7 @@ TEST(ProfileWrite, FailuresAreReportedAndLeaveNoTrace) {
     const char* name;
     void (*prepare)(const fs::path& folder);
     const char* file;
+    bool readOnly;  // refused for the file's read-only state, not by a failed call
   };
   const Case cases[] = {
       {"read-only file",
@@ -462,10 +463,10 @@ TEST(ProfileWrite, FailuresAreReportedAndLeaveNoTrace) {
                          fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                          fs::perm_options::remove);
        },
-       "ro.ini"},
-      {"missing folder", [](const fs::path&) {}, "absent/UserConfig.ini"},
+       "ro.ini", true},
+      {"missing folder", [](const fs::path&) {}, "absent/UserConfig.ini", false},
       {"folder in the file's place", [](const fs::path& f) { fs::create_directory(f / "dir.ini"); },
-       "dir.ini"},
+       "dir.ini", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -479,8 +480,11 @@ TEST(ProfileWrite, FailuresAreReportedAndLeaveNoTrace) {
     } catch (const IniWriteError& e) {
       EXPECT_NE(e.OsError(), 0);
       // Chinese first, then the file, the failed operation and the system's error.
-      const std::string head = "配置文件无法写入 " + file.string() + "，" + e.Operation() +
-                               " 失败，系统错误 " + std::to_string(e.OsError());
+      const std::string error = "系统错误 " + std::to_string(e.OsError());
+      const std::string head =
+          c.readOnly
+              ? "配置文件为只读，无法写入 " + file.string() + "，" + error
+              : "配置文件无法写入 " + file.string() + "，" + e.Operation() + " 失败，" + error;
       EXPECT_EQ(std::string(e.what()).substr(0, head.size()), head);
     }
     if (fs::is_regular_file(file)) {
