@@ -207,6 +207,41 @@ TEST(ReaderDialogWindows, TheListIsDrawnInTheFontTheLayoutsGiveIt) {
   EXPECT_EQ(font.lfHeight, -MulDiv(12, dpi, 96));
 }
 
+TEST(ReaderDialogWindows, EachLineOfTheListIsDrawnWithinItsItem) {
+  // Thin strokes at the top and at the foot of the character box: an underscore falls
+  // outside a 12-pixel item when a face with a taller cell is centred in it.
+  // The first line has the focus rectangle, which is ink of its own: it is not counted.
+  const Lines names = {"R", "_", "-", "一"};
+  TReaderDialogWorld world;
+  Lines config;
+  for (const std::string& name : names) config.push_back("reader=" + name);
+  world.InstallReader("lurmScard_old.dll", config);
+  world.Open();
+  std::vector<int> inkPerLine;
+  world.Run([&](Tfrm_option& dlg) {
+    const HWND list = Hwnd(*dlg.ListBox);
+    UpdateWindow(list);
+    const HDC dc = GetDC(list);
+    for (size_t i = 0; i < names.size(); ++i) {
+      RECT item{};
+      SendMessageW(list, LB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item));
+      int ink = 0;
+      for (int y = item.top; y < item.bottom; ++y)
+        for (int x = item.left; x < item.right; ++x) {
+          const COLORREF c = GetPixel(dc, x, y);
+          if ((GetRValue(c) + GetGValue(c) + GetBValue(c)) / 3 < 200) ++ink;
+        }
+      inkPerLine.push_back(ink);
+    }
+    ReleaseDC(list, dc);
+  });
+  ASSERT_EQ(inkPerLine.size(), names.size());
+  for (size_t i = 1; i < names.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_GT(inkPerLine[i], 0) << "no pixel darker than grey 200 inside the line's item";
+  }
+}
+
 TEST(ReaderDialogWindows, SkinRefreshLeavesADisabledDialogDisabled) {
   TReaderDialogWorld world;
   world.InstallReader("lurmScard_old.dll", {"reader=A"});
