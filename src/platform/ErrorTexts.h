@@ -7,7 +7,9 @@
 //
 //   MissingExportText("SCConnectReader")   // "读卡器库缺少函数 SCConnectReader"
 //
-// Every text the operator can meet in the error box is composed here and nowhere else.
+// Every failure an operator can meet in the error box takes its text from here. Texts of
+// programming faults that no operator can cause (a layout table naming a missing control,
+// a second modal loop on one form) stay the toolkit's own.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
