@@ -68,6 +68,8 @@ function(rs_release_rules)
   install(FILES $<TARGET_FILE:modhost> $<TARGET_FILE:ModuleLib> $<TARGET_FILE:logQuery>
                 ${gen}/try.cmd ${gen}/sample-script.txt
           DESTINATION testing)
+  # For trying the package under Wine: the dialog's fonts drawn with every stroke.
+  install(FILES ${pkg}/wine-fonts.reg DESTINATION testing)
   install(FILES ${gen}/Host.ini ${PROJECT_SOURCE_DIR}/standins/host/profile/Messages.txt
                 ${PROJECT_SOURCE_DIR}/standins/host/profile/UserConfig.ini
           DESTINATION testing/host)

@@ -76,6 +76,14 @@ mkdir -p "$WINEPREFIX"
   if [[ -d $fonts && -d /usr/share/wine/fonts && ! -f $fonts/marlett.ttf ]]; then
     cp -n /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null
   fi
+  # Wine has no 宋体 or 黑体 of its own. The face it takes by default (文泉驿正黑 from
+  # fonts-wqy-zenhei) loses thin strokes at the dialog's sizes ("-" at 12 pixels, "_" at 11);
+  # Noto Sans CJK SC (fonts-noto-cjk) keeps every one. The same file ships in the package.
+  if [[ ! -f $WINEPREFIX/.rs-fonts ]]; then
+    reg_file=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/package/wine-fonts.reg
+    timeout 60 wine regedit "Z:${reg_file//\//\\}" >/dev/null 2>&1 &&
+      touch "$WINEPREFIX/.rs-fonts"
+  fi
   # Xvfb has no window manager: Wine would wait 2 s for one at every hidden window
   # unless its windows are unmanaged.
   if [[ ! -f $WINEPREFIX/.rs-unmanaged ]]; then

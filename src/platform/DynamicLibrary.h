@@ -14,15 +14,17 @@
 // PATH); elsewhere the library's own run path decides, and the current directory is
 // never searched.
 #include <cstdint>
+#include <string>
 
 #include "platform/UniqueHandle.h"
 
 // A loaded library as the system identifies it; 0 is none.
 using TModuleHandle = uintptr_t;
 
-// Loads the library file at path; 0 when it is missing or not a loadable library.
-// The system's reason is not kept (the callers do not report it).
-TModuleHandle LoadDynamicLibrary(const char* path);
+// Loads the library file at path; 0 when it is missing or not a loadable library. Then,
+// when failure is given, it receives the system's reason, taken at the failing call
+// (the error number and its description on Windows, dlerror's text elsewhere).
+TModuleHandle LoadDynamicLibrary(const char* path, std::string* failure = nullptr);
 
 // The address of the export named name, or null when the library lacks it.
 void* FindLibraryExport(TModuleHandle module, const char* name);

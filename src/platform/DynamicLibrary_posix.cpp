@@ -2,10 +2,15 @@
 
 #include "platform/DynamicLibrary.h"
 
-TModuleHandle LoadDynamicLibrary(const char* path) {
+TModuleHandle LoadDynamicLibrary(const char* path, std::string* failure) {
   // RTLD_NOW: a library with unresolved symbols fails here, as a Windows load does,
   // instead of at the first call.
-  return reinterpret_cast<TModuleHandle>(dlopen(path, RTLD_NOW | RTLD_LOCAL));
+  void* module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr && failure != nullptr) {
+    const char* reason = dlerror();
+    *failure = reason != nullptr ? reason : "";
+  }
+  return reinterpret_cast<TModuleHandle>(module);
 }
 
 void* FindLibraryExport(TModuleHandle module, const char* name) {

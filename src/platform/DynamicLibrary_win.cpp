@@ -3,17 +3,22 @@
 #include <string>
 
 #include "platform/DynamicLibrary.h"
+#include "platform/ErrorTexts.h"
+#include "platform/SystemError.h"
 
-TModuleHandle LoadDynamicLibrary(const char* path) {
+namespace {
+
+// The library at path, loaded as LoadDynamicLibrary describes; null with the system's
+// error code left in GetLastError when it fails.
+HMODULE LoadByPath(const char* path) {
   // The path is text in the system code page, as LoadLibraryA takes it.
   const int size = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-  if (size <= 0) return 0;
+  if (size <= 0) return nullptr;
   std::wstring wide(static_cast<size_t>(size), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), size) != size) return 0;
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), size) != size) return nullptr;
   wide.resize(static_cast<size_t>(size - 1));
   // A bare file name is searched for as the system searches for any library.
-  if (wide.find_first_of(L"\\/:") == std::wstring::npos)
-    return reinterpret_cast<TModuleHandle>(LoadLibraryW(wide.c_str()));
+  if (wide.find_first_of(L"\\/:") == std::wstring::npos) return LoadLibraryW(wide.c_str());
   // A path is made full (the altered search order wants one) and the library's own
   // folder takes the place of the program's folder in the search for its
   // dependencies, so that a library beside it is found where the current directory
@@ -29,9 +34,19 @@ TModuleHandle LoadDynamicLibrary(const char* path) {
     }
     length = got;
   }
-  if (length == 0 || full.empty()) return 0;
-  return reinterpret_cast<TModuleHandle>(
-      LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (length == 0 || full.empty()) return nullptr;
+  return LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+}  // namespace
+
+TModuleHandle LoadDynamicLibrary(const char* path, std::string* failure) {
+  const HMODULE module = LoadByPath(path);
+  if (module == nullptr && failure != nullptr) {
+    const long error = static_cast<long>(GetLastError());
+    *failure = errortext::SystemErrorText(error, SystemErrorDescription(error));
+  }
+  return reinterpret_cast<TModuleHandle>(module);
 }
 
 void* FindLibraryExport(TModuleHandle module, const char* name) {

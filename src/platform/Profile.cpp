@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "platform/DoubleByte.h"
+#include "platform/ErrorTexts.h"
 #include "platform/ProfileFile.h"
+#include "platform/SystemError.h"
 
 namespace {
 
@@ -284,25 +286,30 @@ bool HasLineBreakOrNul(std::string_view text) {
 // Raises IniFormatError for a name or value that would not read back as written.
 void CheckWritable(std::string_view section, std::string_view key, std::string_view value) {
   if (section.empty() || HasLineBreakOrNul(section))
-    throw IniFormatError("profile section name is empty or holds a line end");
+    throw IniFormatError(errortext::ProfileFormatText(errortext::kProfileSectionNameUnwritable));
   if (key.empty() || HasLineBreakOrNul(key) || key.find('=') != std::string_view::npos ||
       key.front() == '[')
-    throw IniFormatError("profile key name is empty or holds a line end, \"=\" or a leading \"[\"");
+    throw IniFormatError(errortext::ProfileFormatText(errortext::kProfileKeyNameUnwritable));
   if (EndsInLoneLeadByte(section) || EndsInLoneLeadByte(key))
-    throw IniFormatError("profile section or key name ends in a lone lead byte");
-  if (HasLineBreakOrNul(value)) throw IniFormatError("profile value holds a line end");
+    throw IniFormatError(errortext::ProfileFormatText(errortext::kProfileNameEndsInLeadByte));
+  if (HasLineBreakOrNul(value))
+    throw IniFormatError(errortext::ProfileFormatText(errortext::kProfileValueUnwritable));
 }
 
 std::u16string ToUtf16ForFile(std::string_view text) {
   std::optional<std::u16string> units = AnsiToUtf16(text);
   if (!units)
-    throw IniFormatError(
-        "profile name or value is not valid in the system code page, so it "
-        "cannot be written to a UTF-16 file");
+    throw IniFormatError(errortext::ProfileFormatText(errortext::kProfileTextOutsideCodePage));
   return *units;
 }
 
 }  // namespace
+
+IniWriteError::IniWriteError(const std::string& path, const std::string& operation, long osError)
+    : Exception(errortext::ProfileWriteText(
+          path, operation, errortext::SystemErrorText(osError, SystemErrorDescription(osError)))),
+      FOperation(operation),
+      FOsError(osError) {}
 
 std::optional<std::string> IniFindValue(std::string_view fileBytes, std::string_view section,
                                         std::string_view key) {

@@ -11,14 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/ErrorTexts.h"
 #include "platform/Profile.h"
 #include "platform/ProfileFile.h"
-
-IniWriteError::IniWriteError(const std::string& path, const std::string& operation, long osError)
-    : Exception("cannot write profile file \"" + path + "\": " + operation + " failed: " +
-                std::strerror(static_cast<int>(osError)) + " (" + std::to_string(osError) + ")"),
-      FOperation(operation),
-      FOsError(osError) {}
 
 namespace {
 
@@ -287,7 +282,7 @@ void UpdateProfileFile(const std::string& path,
     // A file without write permission stands for the Windows read-only attribute;
     // it is refused even where the process could write it (as root).
     if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-      throw IniWriteError(path, "write permission", EACCES);
+      throw IniWriteError(path, std::string(errortext::kReadOnlyOperation), EACCES);
     if (const int error = ReadAll(held.Get(), oldBytes)) throw IniWriteError(path, "read", error);
   }
   const std::string bytes = edit(exists ? &oldBytes : nullptr);

@@ -6,32 +6,10 @@
 #include <atomic>
 #include <climits>
 
+#include "platform/ErrorTexts.h"
 #include "platform/Profile.h"
 #include "platform/ProfileFile.h"
 #include "platform/WinHandles.h"
-
-namespace {
-
-std::string SystemMessage(DWORD error) {
-  char* text = nullptr;
-  const DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = n != 0 && text != nullptr ? std::string(text, n) : "system error";
-  const UniqueLocalMemory owner(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.'))
-    message.pop_back();
-  return message;
-}
-
-}  // namespace
-
-IniWriteError::IniWriteError(const std::string& path, const std::string& operation, long osError)
-    : Exception("cannot write profile file \"" + path + "\": " + operation + " failed: " +
-                SystemMessage(static_cast<DWORD>(osError)) + " (" + std::to_string(osError) + ")"),
-      FOperation(operation),
-      FOsError(osError) {}
 
 namespace {
 
@@ -343,7 +321,7 @@ void UpdateProfileFile(const std::string& path,
     if (!GetFileInformationByHandle(held.File.Get(), &old.Info))
       throw IniWriteError(path, "GetFileInformationByHandle", static_cast<long>(GetLastError()));
     if (old.Info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))
-      throw IniWriteError(path, "read-only attribute", ERROR_ACCESS_DENIED);
+      throw IniWriteError(path, std::string(errortext::kReadOnlyOperation), ERROR_ACCESS_DENIED);
     std::string oldBytes;
     if (const DWORD error = ReadAll(held.File.Get(), oldBytes))
       throw IniWriteError(path, "ReadFile", static_cast<long>(error));

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/ErrorTexts.h"
 #include "platform/Exception.h"
 
 inline constexpr size_t kReaderBufferGuardSize = 64 * 1024;
@@ -22,8 +23,7 @@ inline constexpr size_t kReaderBufferGuardSize = 64 * 1024;
 class BufferOverrunError : public Exception {
  public:
   BufferOverrunError(const char* exportName, size_t size)
-      : Exception(std::string("reader library function \"") + exportName + "\" wrote past its " +
-                  std::to_string(size) + "-byte buffer") {}
+      : Exception(errortext::BufferOverrunText(exportName, size)) {}
 };
 
 class TReaderBuffer {

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "platform/ErrorTexts.h"
 #include "platform/ProcessNote.h"
 
 namespace {
@@ -29,13 +30,10 @@ std::string NoteName(TModuleHandle module) {
 }  // namespace
 
 CallingConventionError::CallingConventionError(const char* exportName, int32_t stackOffset)
-    : Exception(std::string("读卡器库函数的调用约定不符，已停止使用该读卡器库：") + exportName +
-                " calling convention, stack pointer off by " + std::to_string(stackOffset) +
-                " bytes after the call (stdcall expected)") {}
+    : Exception(errortext::CallingConventionText(exportName, stackOffset)) {}
 
 LibraryFaultedError::LibraryFaultedError(const TLibraryFault& first)
-    : Exception("读卡器库此前已出错，请重新启动主程序后再使用读卡器。首次出错：" + first.Function +
-                " " + first.Cause) {}
+    : Exception(errortext::LibraryFaultedText(first.Function + " " + first.Cause)) {}
 
 const TLibraryFault* FindLibraryFault(TModuleHandle module) {
   if (module == 0) return nullptr;
@@ -69,9 +67,12 @@ TCommonDllInvoker::~TCommonDllInvoker() {
 }
 
 bool TCommonDllInvoker::LoadLibraryFile() {
-  const TModuleHandle handle = LoadDynamicLibrary(FDllPath.CStr());
+  std::string reason;
+  const TModuleHandle handle = LoadDynamicLibrary(FDllPath.CStr(), &reason);
   if (handle < kFirstValidModuleHandle) {
     FDllHandle.Reset();
+    FLoadFailure = std::string(FDllPath.View());
+    if (!reason.empty()) FLoadFailure.append("，").append(reason);
     return false;
   }
   FDllHandle.Reset(handle);
@@ -87,6 +88,11 @@ void TLURMScardInvoker::LoadDll() {
   if (FLoaded) return;
   if (!LoadLibraryFile()) {
     FLoaded = false;
+    SCListReaders.SetLoadFailure(FLoadFailure);
+    SCConnectReader.SetLoadFailure(FLoadFailure);
+    SCDisConnectReader.SetLoadFailure(FLoadFailure);
+    SCSendCmd.SetLoadFailure(FLoadFailure);
+    SCGetErrorText.SetLoadFailure(FLoadFailure);
     return;
   }
   FLoaded = true;

@@ -22,26 +22,36 @@
 // exactly once. Entry points are valid while the binding lives. One thread (the UI thread).
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
 #include "host/HostString.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/ErrorTexts.h"
 #include "platform/Exception.h"
 #include "platform/FaultGuard.h"
 #include "reader/scard_types.h"
 
 // A call through an entry point that the library does not provide (library not
-// loaded, or export missing). The message names the export.
+// loaded, or export missing). The message names the export and, when the library was
+// not loaded, the file and the system's reason (platform/ErrorTexts.h).
 class EmptyEntryPointError : public Exception {
  public:
+  // The library is loaded and lacks the export.
   explicit EmptyEntryPointError(const char* exportName)
-      : Exception(std::string("reader library function \"") + exportName + "\" is not available"),
-        FExportName(exportName) {}
+      : Exception(errortext::MissingExportText(exportName)), FExportName(exportName) {}
+  // The library was not loaded: loadFailure names the file and the system's reason.
+  EmptyEntryPointError(const char* exportName, std::string_view loadFailure)
+      : Exception(errortext::LibraryNotLoadedText(exportName, loadFailure)),
+        FExportName(exportName),
+        FLibraryLoaded(false) {}
   const char* ExportName() const { return FExportName; }
+  bool LibraryLoaded() const { return FLibraryLoaded; }
 
  private:
   const char* FExportName;
+  bool FLibraryLoaded = true;
 };
 
 // An export returned with the stack pointer off by StackOffset bytes: the library was
@@ -113,7 +123,10 @@ class TEntryPoint {
   // raises CallingConventionError. Both mark the library faulted.
   template <typename... Args>
   decltype(auto) operator()(Args&&... args) const {
-    if (FAddress == nullptr) throw EmptyEntryPointError(FExportName);
+    if (FAddress == nullptr) {
+      if (FLoadFailure != nullptr) throw EmptyEntryPointError(FExportName, *FLoadFailure);
+      throw EmptyEntryPointError(FExportName);
+    }
     if (const TLibraryFault* first = FindLibraryFault(FModule)) throw LibraryFaultedError(*first);
     const Fn address = FAddress;
     try {
@@ -150,11 +163,15 @@ class TEntryPoint {
     FModule = module;
     FAddress = reinterpret_cast<Fn>(FindLibraryExport(module, FExportName));
   }
+  // The library did not load; a call then reports loadFailure, which the binding keeps
+  // for as long as the entry point lives.
+  void SetLoadFailure(const std::string& loadFailure) { FLoadFailure = &loadFailure; }
 
  private:
   const char* FExportName;
   TModuleHandle FModule = 0;
   Fn FAddress = nullptr;
+  const std::string* FLoadFailure = nullptr;
 };
 
 // A library loaded from FDllPath for the life of the object. A concrete binding
@@ -180,11 +197,14 @@ class TCommonDllInvoker {
   explicit TCommonDllInvoker(HostString DllPath) : FDllPath(std::move(DllPath)) {}
 
   // Loads FDllPath into FDllHandle. A result below 32, read as unsigned, is a failed
-  // load (the system's error values); then the handle stays 0 and false is returned.
+  // load (the system's error values); then the handle stays 0, FLoadFailure names the
+  // file and the system's reason, and false is returned.
   bool LoadLibraryFile();
 
   HostString FDllPath;
   bool FLoaded = false;
+  // Why the load failed, for the error a call then raises; shows nothing by itself.
+  std::string FLoadFailure;
   // The binding owns this load of the library; 0 when none is loaded.
   UniqueModule FDllHandle;
 };

@@ -1,7 +1,9 @@
 #include "toolkit/Forms.h"
 
 #include <algorithm>
+#include <new>
 
+#include "platform/ErrorTexts.h"
 #include "toolkit/Backend.h"
 
 TApplication* Application = nullptr;
@@ -302,10 +304,12 @@ void TApplication::HandleException(TObject* Sender) {
   std::string message;
   try {
     throw;
+  } catch (const std::bad_alloc&) {
+    message = errortext::kOutOfMemory;
   } catch (const std::exception& e) {
     message = e.what();
   } catch (...) {
-    message = "Unknown exception";
+    message = errortext::kUnknownFailure;
   }
   if (OnException) {
     OnException(Sender, message);

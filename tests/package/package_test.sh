@@ -76,6 +76,7 @@ testing/logQuery.dll
 testing/modhost.exe
 testing/sample-script.txt
 testing/try.cmd
+testing/wine-fonts.reg
 LAYOUT
 )
   got=$(cd "$pkg" && find . -type f | sed 's|^\./||' | sort)

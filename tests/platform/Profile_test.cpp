@@ -382,55 +382,68 @@ TEST(ProfileWrite, RandomFilesKeepEveryOtherValue) {
   }
 }
 
+// A name or value to write, and the report its refusal gives.
+struct TUnwritable {
+  const char* name;
+  const char* section;
+  const char* key;
+  std::string value;
+  const char* want;
+};
+
+// The report a refused name or value gives the operator; "" when none was raised.
+std::string FormatErrorOf(const std::string& path, const TUnwritable& c) {
+  try {
+    IniWriteString(path, c.section, c.key, c.value);
+  } catch (const IniFormatError& e) {
+    return e.what();
+  }
+  return "";
+}
+
 TEST(ProfileWrite, UnwritableValuesAreRefusedAndTheFileKept) {
-  struct Case {
-    const char* name;
-    const char* section;
-    const char* key;
-    std::string value;
-  };
-  const Case cases[] = {
-      {"line end in the value", "s", "k", "a\r\n[t]\r\nb=c"},
-      {"LF in the value", "s", "k", "a\nb"},
-      {"NUL in the value", "s", "k", std::string("a\0b", 3)},
-      {"line end in the section", "s]\r\n[t", "k", "v"},
-      {"empty section", " ", "k", "v"},
-      {"empty key", "s", "", "v"},
-      {"= in the key", "s", "a=b", "v"},
-      {"key taken for a section", "s", "[t]", "v"},
-      {"section ending in a lone lead byte", "读\xB6", "k", "v"},
-      {"key ending in a lone lead byte", "s", "k\x81", "v"},
+  const char* kValue = "配置项无法写入配置文件：值含有换行符或空字符";
+  const char* kSection = "配置项无法写入配置文件：节名为空或含有换行符、空字符";
+  const char* kKey = "配置项无法写入配置文件：键名为空、含有换行符、空字符或“=”，或以“[”开头";
+  const char* kLeadByte = "配置项无法写入配置文件：节名或键名以不完整的双字节字符结尾";
+  const TUnwritable cases[] = {
+      {"line end in the value", "s", "k", "a\r\n[t]\r\nb=c", kValue},
+      {"LF in the value", "s", "k", "a\nb", kValue},
+      {"NUL in the value", "s", "k", std::string("a\0b", 3), kValue},
+      {"line end in the section", "s]\r\n[t", "k", "v", kSection},
+      {"empty section", " ", "k", "v", kSection},
+      {"empty key", "s", "", "v", kKey},
+      {"= in the key", "s", "a=b", "v", kKey},
+      {"key taken for a section", "s", "[t]", "v", kKey},
+      {"section ending in a lone lead byte", "读\xB6", "k", "v", kLeadByte},
+      {"key ending in a lone lead byte", "s", "k\x81", "v", kLeadByte},
   };
   TTempFolder folder;
   const std::string path = folder.PathOf("UserConfig.ini");
   const std::string before = "[s]\r\nk=old\r\n";
   WriteBytes(path, before);
-  for (const Case& c : cases) {
+  for (const TUnwritable& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_THROW(IniWriteString(path, c.section, c.key, c.value), IniFormatError);
+    EXPECT_EQ(FormatErrorOf(path, c), c.want);
     EXPECT_EQ(ReadBytes(path), before);
   }
 }
 
 TEST(ProfileWrite, TextWithoutUtf16FormIsRefusedInUtf16Files) {
-  struct Case {
-    const char* name;
-    const char* section;
-    const char* key;
-    std::string value;
-  };
-  const Case cases[] = {
-      {"value ending in a lone lead byte", "s", "k", "v\x81"},
-      {"value with a lone lead byte inside", "s", "k", "\x81 v"},
-      {"section with a lone lead byte inside", "\xB6 s", "k", "v"},
+  const char* kNoUtf16 =
+      "配置项无法写入配置文件：名称或值含有系统代码页以外的字符，无法写入 UTF-16 文件";
+  const TUnwritable cases[] = {
+      {"value ending in a lone lead byte", "s", "k", "v\x81", kNoUtf16},
+      {"value with a lone lead byte inside", "s", "k", "\x81 v", kNoUtf16},
+      {"section with a lone lead byte inside", "\xB6 s", "k", "v", kNoUtf16},
   };
   TTempFolder folder;
   const std::string path = folder.PathOf("UserConfig.ini");
   const std::string before = Le(u"[s]\r\nk=old\r\n");
   WriteBytes(path, before);
-  for (const Case& c : cases) {
+  for (const TUnwritable& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_THROW(IniWriteString(path, c.section, c.key, c.value), IniFormatError);
+    EXPECT_EQ(FormatErrorOf(path, c), c.want);
     EXPECT_EQ(ReadBytes(path), before);
   }
 }
@@ -440,6 +453,7 @@ TEST(ProfileWrite, FailuresAreReportedAndLeaveNoTrace) {
     const char* name;
     void (*prepare)(const fs::path& folder);
     const char* file;
+    bool readOnly;  // refused for the file's read-only state, not by a failed call
   };
   const Case cases[] = {
       {"read-only file",
@@ -449,10 +463,10 @@ TEST(ProfileWrite, FailuresAreReportedAndLeaveNoTrace) {
                          fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                          fs::perm_options::remove);
        },
-       "ro.ini"},
-      {"missing folder", [](const fs::path&) {}, "absent/UserConfig.ini"},
+       "ro.ini", true},
+      {"missing folder", [](const fs::path&) {}, "absent/UserConfig.ini", false},
       {"folder in the file's place", [](const fs::path& f) { fs::create_directory(f / "dir.ini"); },
-       "dir.ini"},
+       "dir.ini", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -465,7 +479,13 @@ TEST(ProfileWrite, FailuresAreReportedAndLeaveNoTrace) {
       ADD_FAILURE() << "no error reported";
     } catch (const IniWriteError& e) {
       EXPECT_NE(e.OsError(), 0);
-      EXPECT_NE(std::string(e.what()).find(file.string()), std::string::npos) << e.what();
+      // Chinese first, then the file, the failed operation and the system's error.
+      const std::string error = "系统错误 " + std::to_string(e.OsError());
+      const std::string head =
+          c.readOnly
+              ? "配置文件为只读，无法写入 " + file.string() + "，" + error
+              : "配置文件无法写入 " + file.string() + "，" + e.Operation() + " 失败，" + error;
+      EXPECT_EQ(std::string(e.what()).substr(0, head.size()), head);
     }
     if (fs::is_regular_file(file)) {
       EXPECT_EQ(ReadBytes(file), before);

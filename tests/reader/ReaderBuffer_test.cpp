@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "FloatState.h"
@@ -42,8 +43,7 @@ TEST(ReaderBuffer, StartsZeroAndFindsEveryWritePastTheContract) {
         buffer.CheckGuard("SCListReaders");
         ADD_FAILURE() << "no error for a written guard";
       } catch (const BufferOverrunError& e) {
-        EXPECT_NE(std::string(e.what()).find("SCListReaders"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("1024"), std::string::npos) << e.what();
+        EXPECT_STREQ(e.what(), "读卡器库函数写入越过缓冲区末尾 SCListReaders，缓冲区 1024 字节");
       }
     } else {
       EXPECT_NO_THROW(buffer.CheckGuard("SCListReaders"));
@@ -304,6 +304,27 @@ TEST(ReaderBinding, ALibraryThatDidNotFaultIsStillUnloaded) {
   }
   EXPECT_TRUE(IsLibraryLoaded(faulty));
   EXPECT_FALSE(IsLibraryLoaded(sound));
+}
+
+TEST(ReaderBinding, AProcessorFaultIsReportedInChineseWithTheFunctionCodeAndAddress) {
+  TReaderWorld world;
+  world.Install("lurmScard_faulty.dll", "lurmScard.dll", "reader=A\nfault=SCListReaders\n");
+  TLURMScardInvoker invoker(world.HostPathOf("lurmScard.dll"));
+  ASSERT_TRUE(invoker.Loaded());
+  TReaderBuffer list(kSCListBufferSize);
+  try {
+    invoker.SCListReaders(list.Data());
+    ADD_FAILURE() << "the fault was not raised";
+  } catch (const ProcessorFaultError& e) {
+    EXPECT_EQ(e.Code(), kFaultAccessViolation);
+    char address[24];
+    std::snprintf(address, sizeof address, "%08llX", static_cast<unsigned long long>(e.Address()));
+    EXPECT_EQ(
+        std::string(e.what()),
+        std::string(
+            "库函数执行时发生处理器异常，调用已中止 SCListReaders，异常代码 C0000005，地址 ") +
+            address);
+  }
 }
 
 }  // namespace

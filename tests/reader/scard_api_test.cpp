@@ -77,12 +77,13 @@ TEST(ReaderBinding, LoadedLibraryIsCalledWithTheArgumentsAndResults) {
 TEST(ReaderBinding, UnusableLibraryGivesALoadFailedBindingWhoseCallsRaise) {
   struct Case {
     const char* name;
-    const char* fileContent;  // null: no file
+    const char* fileContent;   // null: no file
+    const char* windowsError;  // the system's error number the report gives on Windows
   };
   const Case cases[] = {
-      {"missing file", nullptr},
-      {"text file with a library's name", "this is not a library\r\n"},
-      {"empty file", ""},
+      {"missing file", nullptr, "126"},
+      {"text file with a library's name", "this is not a library\r\n", "193"},
+      {"empty file", "", "193"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -94,6 +95,23 @@ TEST(ReaderBinding, UnusableLibraryGivesALoadFailedBindingWhoseCallsRaise) {
     EXPECT_EQ(EmptyEntryPoints(invoker),
               (Lines{"SCListReaders", "SCConnectReader", "SCDisConnectReader", "SCSendCmd",
                      "SCGetErrorText"}));
+    // The report names the function, the file and the system's reason for the failed load.
+    try {
+      invoker.SCDisConnectReader();
+      ADD_FAILURE() << "called";
+    } catch (const EmptyEntryPointError& e) {
+      EXPECT_FALSE(e.LibraryLoaded());
+      const std::string text = e.what();
+      const std::string head = "读卡器库未能加载，无法调用函数 SCDisConnectReader：" +
+                               world.PathOf("lurmScard.dll") + "，";
+      EXPECT_EQ(text.substr(0, head.size()), head);
+      EXPECT_GT(text.size(), head.size()) << text;
+#ifdef _WIN32
+      EXPECT_EQ(text.substr(head.size(), std::string("系统错误 ").size() + 3),
+                std::string("系统错误 ") + c.windowsError)
+          << text;
+#endif
+    }
   }
 }
 
@@ -116,6 +134,13 @@ TEST(ReaderBinding, MissingExportsStayEmptyAndRaiseWithoutACall) {
     TLURMScardInvoker invoker(world.HostPathOf("lurmScard_old.dll"));
     EXPECT_TRUE(invoker.Loaded());
     EXPECT_EQ(EmptyEntryPoints(invoker), c.empty);
+    try {
+      invoker.SCGetErrorText(1);
+      ADD_FAILURE() << "called";
+    } catch (const EmptyEntryPointError& e) {
+      EXPECT_TRUE(e.LibraryLoaded());
+      EXPECT_STREQ(e.what(), "读卡器库缺少函数 SCGetErrorText");
+    }
     // Only the exports the library has were called.
     Lines calls;
     for (const std::string& line : world.TraceLines())

@@ -1,6 +1,7 @@
 // The reader settings dialog as a Windows dialog, on real windows: where the activation
 // goes when it closes, message boxes modal to it, a skin refresh over a disabled dialog,
-// the focus across deactivation, a nested call, and the module's window classes at unload.
+// the focus across deactivation, a nested call, the module's window classes at unload, the
+// toolkit's error box and the list's font.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -151,6 +152,94 @@ TEST(ReaderDialogWindows, HostMessageBoxIsModalToTheDialogAndRefusesANestedClick
   EXPECT_TRUE(focusKept) << "the list has the focus again after the box";
   EXPECT_EQ(world.Calls(),
             (Lines{"SCListReaders zeroed=1", "SCConnectReader name=R", "SCDisConnectReader"}));
+}
+
+TEST(ReaderDialogWindows, TheToolkitsErrorBoxShowsTheReportInChinese) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=R"}, "lurmScard_listonly.dll");
+  world.Open();
+  std::wstring boxText, buttonText;
+  world.Run([&](Tfrm_option& dlg) {
+    Application->OnException = nullptr;  // the report goes to the real error box
+    // The operator reads the box and presses its button.
+    std::thread operatorThread([&] {
+      HWND box = nullptr;
+      for (int i = 0; i < 200 && box == nullptr; ++i) {
+        HWND w = FindWindowW(L"#32770", nullptr);
+        if (w != nullptr && IsWindowVisible(w)) box = w;
+        if (box == nullptr) Sleep(50);
+      }
+      if (box == nullptr) return;
+      wchar_t text[256] = {};
+      GetDlgItemTextW(box, 0xFFFF, text, 256);  // the message box's text control
+      boxText = text;
+      GetDlgItemTextW(box, IDOK, text, 256);
+      buttonText = text;
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    UserClick(*dlg.btn_connect);  // returns once the box is dismissed
+    operatorThread.join();
+  });
+  EXPECT_EQ(boxText, L"读卡器库缺少函数 SCConnectReader");
+  EXPECT_EQ(buttonText, L"确定");
+}
+
+TEST(ReaderDialogWindows, TheListIsDrawnInTheFontTheLayoutsGiveIt) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=R"});
+  world.Open();
+  LOGFONTW font = {};
+  int dpi = 0;
+  world.Run([&](Tfrm_option& dlg) {
+    // The list is a system list box, so it says which font it was given.
+    const HWND list = Hwnd(*dlg.ListBox);
+    const auto given = reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0));
+    ASSERT_NE(given, nullptr);
+    GetObjectW(given, sizeof font, &font);
+    const HDC dc = GetDC(list);
+    dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(list, dc);
+  });
+  // The dialog's font: 宋体, the skin's character set (GB2312) and size (9 points, that is
+  // a character height of 12 pixels at 96 dpi).
+  EXPECT_EQ(std::wstring(font.lfFaceName), L"宋体");
+  EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
+  EXPECT_EQ(font.lfHeight, -MulDiv(12, dpi, 96));
+}
+
+TEST(ReaderDialogWindows, EachLineOfTheListIsDrawnWithinItsItem) {
+  // Thin strokes at the top and at the foot of the character box: an underscore falls
+  // outside a 12-pixel item when a face with a taller cell is centred in it.
+  // The first line has the focus rectangle, which is ink of its own: it is not counted.
+  const Lines names = {"R", "_", "-", "一"};
+  TReaderDialogWorld world;
+  Lines config;
+  for (const std::string& name : names) config.push_back("reader=" + name);
+  world.InstallReader("lurmScard_old.dll", config);
+  world.Open();
+  std::vector<int> inkPerLine;
+  world.Run([&](Tfrm_option& dlg) {
+    const HWND list = Hwnd(*dlg.ListBox);
+    UpdateWindow(list);
+    const HDC dc = GetDC(list);
+    for (size_t i = 0; i < names.size(); ++i) {
+      RECT item{};
+      SendMessageW(list, LB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item));
+      int ink = 0;
+      for (int y = item.top; y < item.bottom; ++y)
+        for (int x = item.left; x < item.right; ++x) {
+          const COLORREF c = GetPixel(dc, x, y);
+          if ((GetRValue(c) + GetGValue(c) + GetBValue(c)) / 3 < 200) ++ink;
+        }
+      inkPerLine.push_back(ink);
+    }
+    ReleaseDC(list, dc);
+  });
+  ASSERT_EQ(inkPerLine.size(), names.size());
+  for (size_t i = 1; i < names.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_GT(inkPerLine[i], 0) << "no pixel darker than grey 200 inside the line's item";
+  }
 }
 
 TEST(ReaderDialogWindows, SkinRefreshLeavesADisabledDialogDisabled) {

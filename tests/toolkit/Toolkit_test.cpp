@@ -2,7 +2,12 @@
 // deferred release, the error report inside the modal loop, input-method activation.
 // Driven through UserInput.h, so the same tests run headless and on real windows.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
+#include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -233,6 +238,49 @@ TEST_F(ToolkitTest, HandlerFailureIsReportedAndTheLoopGoesOn) {
   EXPECT_EQ(clicks, 2);
   EXPECT_EQ(Reported, std::vector<std::string>{"读卡器库未加载"});
   form->Free();
+}
+
+TEST_F(ToolkitTest, FailuresWithoutATextOfTheirOwnAreReportedInChinese) {
+  struct Case {
+    const char* name;
+    std::function<void()> fail;  // in a click handler
+    bool endsTheLoop;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"out of memory", [] { throw std::bad_alloc(); }, false, "内存不足"},
+      {"not an exception", [] { throw 42; }, false, "发生未知错误"},
+      {"an exception keeps its own text", [] { throw Exception("读卡器库缺少函数 X"); }, false,
+       "读卡器库缺少函数 X"},
+#ifdef _WIN32
+      // The quit request is passed on to the host's loop and ends the dialog's.
+      {"quit request in the modal loop", [] { PostQuitMessage(3); }, true,
+       "程序正在退出，对话框已关闭"},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reported.clear();
+    TTestForm* form = MakeForm();
+    form->Button->OnClick = TNotifyEvent::Function([&](TObject*) { c.fail(); });
+    Application->ModalDriver = [&](TCustomForm&) {
+      UserClick(*form->Button);
+      if (!c.endsTheLoop) form->Close();
+    };
+    try {
+      form->ShowModal();
+    } catch (...) {
+      Application->HandleException(nullptr);
+    }
+    EXPECT_EQ(Reported, std::vector<std::string>{c.want});
+    form->Free();
+#ifdef _WIN32
+    // The quit request went on to the thread's own loop; take it so that the next case runs.
+    MSG quit;
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+#endif
+  }
 }
 
 TEST_F(ToolkitTest, InputMethodFollowsWhatTheFocusEntryHandlerLeft) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ErrorTexts.h"
 #include "toolkit/Backend.h"
 #include "toolkit/win32/Accessible_win.h"
 #include "toolkit/win32/Form_win.h"
@@ -204,7 +205,7 @@ bool HandleOneMessage(bool wait) {
     if (got == 0) {
       // A quit request belongs to the outer loop of whoever owns the thread.
       PostQuitMessage(static_cast<int>(m.wParam));
-      throw EInvalidOperation("The application is quitting");
+      throw EInvalidOperation(errortext::kApplicationQuitting);
     }
   } else {
     if (!PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) return false;

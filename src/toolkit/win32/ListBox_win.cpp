@@ -117,8 +117,16 @@ class TListBoxPeer : public TWindowPeer {
     r.left += 2;
     const COLORREF color =
         selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Rgb(FList.EffectiveFont().Color());
-    DrawCaptionText(di.hDC, lines[di.itemID], Font(), color, r,
-                    DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    // The characters fill the item from its top, as with 宋体, whose cell is just its
+    // character height. A face with a taller cell (internal leading above the characters)
+    // is moved up by that leading, so that no stroke falls below the item.
+    TEXTMETRICW metrics{};
+    {
+      TSelectObject select(di.hDC, Font());
+      GetTextMetricsW(di.hDC, &metrics);
+    }
+    r.top -= metrics.tmInternalLeading;
+    DrawCaptionText(di.hDC, lines[di.itemID], Font(), color, r, DT_LEFT | DT_TOP | DT_SINGLELINE);
     if (di.itemState & ODS_FOCUS) DrawFocusRect(di.hDC, &di.rcItem);
   }
 
