@@ -178,7 +178,7 @@ fresh-prefix)
   echo "$output"
   ((status == 0)) || err "try.cmd --script listonly.txt exited with $status"
   grep -qxF 'script passed: 5 steps' <<<"$output" || err "the list-only script did not pass"
-  grep -q '^ErrorBox text=.*SCConnectReader' "$host/transcript.txt" ||
+  LC_ALL=C grep -q '^ErrorBox text=.*SCConnectReader' "$host/transcript.txt" ||
     err "the transcript records no error box naming SCConnectReader"
 
   shown=$("$src/cmake/wine-run.sh" "$testing/modhost.exe" --version | tr -d '\r')
