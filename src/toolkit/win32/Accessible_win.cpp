@@ -16,6 +16,53 @@
 
 namespace {
 
+// The system's accessibility and COM functions the objects use. Their libraries (oleacc,
+// ole32, oleaut32) are mapped only when a screen reader first asks for an object: imported,
+// they would be loaded with the module by every host, where they cost most of the
+// module's load time, whether or not a screen reader ever runs. Once loaded they stay for
+// the life of the process, as system libraries of COM must (an apartment's threads may
+// still run their code after the last uninitialise).
+struct TOleApi {
+  HRESULT(WINAPI* CoInitializeEx)(LPVOID, DWORD) = nullptr;
+  void(WINAPI* CoUninitialize)() = nullptr;
+  HRESULT(WINAPI* CoDisconnectObject)(LPUNKNOWN, DWORD) = nullptr;
+  LRESULT(WINAPI* LresultFromObject)(REFIID, WPARAM, LPUNKNOWN) = nullptr;
+  HRESULT(WINAPI* AccessibleObjectFromWindow)(HWND, DWORD, REFIID, void**) = nullptr;
+  BSTR(WINAPI* SysAllocString)(const OLECHAR*) = nullptr;
+  BSTR(WINAPI* SysAllocStringLen)(const OLECHAR*, UINT) = nullptr;
+};
+
+template <typename Fn>
+bool Resolve(HMODULE module, const char* name, Fn& out) {
+  if (module == nullptr) return false;
+  out = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return out != nullptr;
+}
+
+// The functions, loaded at the first call; null when a library or function is missing
+// (then no object of ours is made and the system's standard objects answer).
+const TOleApi* Ole() {
+  static TOleApi api;
+  static int state = 0;  // 0 not tried, 1 loaded, -1 failed
+  if (state == 0) {
+    const HMODULE ole32 = LoadLibraryW(L"ole32.dll");
+    const HMODULE oleaut32 = LoadLibraryW(L"oleaut32.dll");
+    const HMODULE oleacc = LoadLibraryW(L"oleacc.dll");
+    const bool ok = Resolve(ole32, "CoInitializeEx", api.CoInitializeEx) &&
+                    Resolve(ole32, "CoUninitialize", api.CoUninitialize) &&
+                    Resolve(ole32, "CoDisconnectObject", api.CoDisconnectObject) &&
+                    Resolve(oleacc, "LresultFromObject", api.LresultFromObject) &&
+                    Resolve(oleacc, "AccessibleObjectFromWindow", api.AccessibleObjectFromWindow) &&
+                    Resolve(oleaut32, "SysAllocString", api.SysAllocString) &&
+                    Resolve(oleaut32, "SysAllocStringLen", api.SysAllocStringLen);
+    state = ok ? 1 : -1;
+  }
+  return state == 1 ? &api : nullptr;
+}
+
+// VARIANT's empty value, as oleaut32's VariantInit sets it.
+void InitVariant(VARIANT* v) { v->vt = VT_EMPTY; }
+
 // What the object of a window says it is.
 enum class TAccessibleKind { Dialog, PushButton, List, StaticText, Decoration };
 
@@ -86,7 +133,7 @@ bool TakesNoInput(HWND hwnd) {
 }
 
 BSTR MakeBstr(const std::wstring& text) {
-  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  return Ole()->SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
 // The name of a control: the caption of the label that names it, else its own caption.
@@ -165,8 +212,9 @@ class TAccessible final : public IAccessible {
     HWND p = ReadParent(FHwnd);
     if (p == nullptr) {
       // A form's parent is the system's object of its window frame.
-      return AccessibleObjectFromWindow(FHwnd, static_cast<DWORD>(OBJID_WINDOW), IID_IDispatch,
-                                        reinterpret_cast<void**>(parent)) == S_OK
+      return Ole()->AccessibleObjectFromWindow(FHwnd, static_cast<DWORD>(OBJID_WINDOW),
+                                               IID_IDispatch,
+                                               reinterpret_cast<void**>(parent)) == S_OK
                  ? S_OK
                  : S_FALSE;
     }
@@ -235,7 +283,7 @@ class TAccessible final : public IAccessible {
 
   HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
     if (role == nullptr) return E_POINTER;
-    VariantInit(role);
+    InitVariant(role);
     long line = 0;
     if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
     role->vt = VT_I4;
@@ -245,7 +293,7 @@ class TAccessible final : public IAccessible {
 
   HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
     if (state == nullptr) return E_POINTER;
-    VariantInit(state);
+    InitVariant(state);
     long line = 0;
     if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
     state->vt = VT_I4;
@@ -255,7 +303,7 @@ class TAccessible final : public IAccessible {
 
   HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* focus) override {
     if (focus == nullptr) return E_POINTER;
-    VariantInit(focus);
+    InitVariant(focus);
     if (!Alive()) return CO_E_OBJNOTCONNECTED;
     HWND focused = GetFocus();
     if (focused == FHwnd) {
@@ -275,7 +323,7 @@ class TAccessible final : public IAccessible {
 
   HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* selection) override {
     if (selection == nullptr) return E_POINTER;
-    VariantInit(selection);
+    InitVariant(selection);
     if (!Alive()) return CO_E_OBJNOTCONNECTED;
     if (FKind != TAccessibleKind::List) return DISP_E_MEMBERNOTFOUND;
     const int selected = SelectedLine();
@@ -291,7 +339,7 @@ class TAccessible final : public IAccessible {
     long line = 0;
     if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
     if (line > 0 || FKind != TAccessibleKind::PushButton) return S_FALSE;
-    *action = SysAllocString(L"按下");
+    *action = Ole()->SysAllocString(L"按下");
     return S_OK;
   }
 
@@ -350,7 +398,7 @@ class TAccessible final : public IAccessible {
   // lines of the list, the controls of the dialog).
   HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* end) override {
     if (end == nullptr) return E_POINTER;
-    VariantInit(end);
+    InitVariant(end);
     long line = 0;
     if (HRESULT hr = Check(start, line); hr != S_OK) return hr;
     if (FKind == TAccessibleKind::List &&
@@ -407,7 +455,7 @@ class TAccessible final : public IAccessible {
 
   HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* hit) override {
     if (hit == nullptr) return E_POINTER;
-    VariantInit(hit);
+    InitVariant(hit);
     if (!Alive()) return CO_E_OBJNOTCONNECTED;
     RECT r{};
     GetWindowRect(FHwnd, &r);
@@ -541,8 +589,8 @@ class TAccessible final : public IAccessible {
       *out = object;
       return S_OK;
     }
-    return AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_CLIENT), IID_IDispatch,
-                                      reinterpret_cast<void**>(out)) == S_OK
+    return Ole()->AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_CLIENT), IID_IDispatch,
+                                             reinterpret_cast<void**>(out)) == S_OK
                ? S_OK
                : S_FALSE;
   }
@@ -563,7 +611,8 @@ TAccessible* ObjectFor(HWND hwnd) {
   if (!gJoinedCom) {
     // S_FALSE (the host's apartment already) is a join too, and owes its uninitialise.
     // A multithreaded apartment would call the objects from any thread: left alone.
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return nullptr;
+    if (Ole() == nullptr || FAILED(Ole()->CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+      return nullptr;
     gJoinedCom = true;
   }
   auto* object = new TAccessible(hwnd, kind);
@@ -577,7 +626,7 @@ LRESULT AnswerGetObject(TWindowPeer& peer, WPARAM wp, LPARAM lp) {
   if (static_cast<LONG>(lp) != OBJID_CLIENT) return 0;
   TAccessible* object = ObjectFor(peer.Hwnd());
   if (object == nullptr) return 0;
-  const LRESULT result = LresultFromObject(IID_IAccessible, wp, object);
+  const LRESULT result = Ole()->LresultFromObject(IID_IAccessible, wp, object);
   return FAILED(static_cast<HRESULT>(result)) ? 0 : result;
 }
 
@@ -588,11 +637,11 @@ void ForgetAccessible(HWND hwnd) {
   TAccessible* object = it->second;
   objects.erase(it);
   // The clients' references held through COM go now; the last local one with the release.
-  CoDisconnectObject(object, 0);
+  Ole()->CoDisconnectObject(object, 0);
   object->Release();
   if (objects.empty() && gJoinedCom) {
     gJoinedCom = false;
-    CoUninitialize();
+    Ole()->CoUninitialize();
   }
 }
 
