@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ReaderDialogWorld.h"
+#include "WaitForBox_win.h"
 #include "toolkit/UserInput.h"
 
 namespace {
@@ -517,12 +518,7 @@ TEST(ReaderDialogAccessibility, UnderAHostMessageBoxTheButtonsAreUnavailable) {
     // The tool works while "测试连接"'s handler waits for the operator to dismiss its box.
     std::thread tool([&] {
       CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-      HWND box = nullptr;
-      for (int i = 0; i < 200 && box == nullptr; ++i) {
-        HWND w = FindWindowW(L"#32770", nullptr);
-        if (w != nullptr && IsWindowVisible(w)) box = w;
-        if (box == nullptr) Sleep(50);
-      }
+      HWND box = WaitForMessageBox();
       if (box != nullptr) {
         boxSeen = true;
         if (IAccessible* acc = ObjectOf(reader)) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ReaderDialogWorld.h"
+#include "WaitForBox_win.h"
 #include "entry/LibraryEntry.h"
 #include "toolkit/UserInput.h"
 
@@ -127,12 +128,7 @@ TEST(ReaderDialogWindows, HostMessageBoxIsModalToTheDialogAndRefusesANestedClick
         HWND connect = Hwnd(*dlg.btn_connect);
         // The operator, while the box is up: a second click on "测试连接", then OK.
         std::thread operatorThread([&] {
-          HWND box = nullptr;
-          for (int i = 0; i < 200 && box == nullptr; ++i) {
-            HWND w = FindWindowW(L"#32770", nullptr);
-            if (w != nullptr && IsWindowVisible(w)) box = w;
-            if (box == nullptr) Sleep(50);
-          }
+          HWND box = WaitForMessageBox();
           if (box == nullptr) return;
           boxOwner = GetWindow(box, GW_OWNER);
           dialogEnabledUnderBox = IsWindowEnabled(dialog) != FALSE;
@@ -163,12 +159,7 @@ TEST(ReaderDialogWindows, TheToolkitsErrorBoxShowsTheReportInChinese) {
     Application->OnException = nullptr;  // the report goes to the real error box
     // The operator reads the box and presses its button.
     std::thread operatorThread([&] {
-      HWND box = nullptr;
-      for (int i = 0; i < 200 && box == nullptr; ++i) {
-        HWND w = FindWindowW(L"#32770", nullptr);
-        if (w != nullptr && IsWindowVisible(w)) box = w;
-        if (box == nullptr) Sleep(50);
-      }
+      HWND box = WaitForMessageBox();
       if (box == nullptr) return;
       wchar_t text[256] = {};
       GetDlgItemTextW(box, 0xFFFF, text, 256);  // the message box's text control

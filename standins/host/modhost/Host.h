@@ -36,6 +36,9 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
 // What the host is waiting for now ("" for nothing); a wait that lasts longer than 2 s is
 // printed to stderr with this text, so that no wait is silent.
 void SetWaiting(const std::string& what);
+// The script's step hook: waits for line to finish ("line 4 (press 选择) to finish"), or
+// for nothing when line is null.
+void WaitForScriptLine(const TScriptLine* line);
 
 // Appends the toolkit's error box to the transcript: "ErrorBox text=<escaped text>".
 void RecordErrorBox(const std::string& text);

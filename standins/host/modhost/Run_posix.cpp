@@ -125,11 +125,7 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
       if (!options.Screenshot.empty())
         std::fprintf(stderr, "modhost: no screenshot without windows; %s not written\n",
                      options.Screenshot.c_str());
-      outcome = RunScript(*script, driver, events, failures, [](const TScriptLine* line) {
-        SetWaiting(line == nullptr ? std::string()
-                                   : "line " + std::to_string(line->Number) + " (" +
-                                         ScriptLineText(*line) + ") to finish");
-      });
+      outcome = RunScript(*script, driver, events, failures, WaitForScriptLine);
       if (!driver.Closed()) {
         if (outcome.Finished)
           failures.push_back("the dialog is still open at the end of the script");

@@ -146,11 +146,7 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
       auto driver = MakeWin32Driver(dialog);
       if (!options.Screenshot.empty() && !driver->Screenshot(options.Screenshot))
         failures.push_back("could not save screenshot " + options.Screenshot);
-      outcome = RunScript(*script, *driver, transcript, failures, [](const TScriptLine* line) {
-        SetWaiting(line == nullptr ? std::string()
-                                   : "line " + std::to_string(line->Number) + " (" +
-                                         ScriptLineText(*line) + ") to finish");
-      });
+      outcome = RunScript(*script, *driver, transcript, failures, WaitForScriptLine);
       // Closing ends the modal loop; the window goes when ShowFrmOption destroys the dialog.
       // A script that ran to its end has closed the dialog; one that stopped early has not.
       SetWaiting("the dialog to close");

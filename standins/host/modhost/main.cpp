@@ -164,6 +164,12 @@ void SetWaiting(const std::string& what) {
   if (gWaits != nullptr) gWaits->Set(what);
 }
 
+void WaitForScriptLine(const TScriptLine* line) {
+  SetWaiting(line == nullptr ? std::string()
+                             : "line " + std::to_string(line->Number) + " (" +
+                                   ScriptLineText(*line) + ") to finish");
+}
+
 void RecordErrorBox(const std::string& text) {
   AppendToFile(HostSim_TranscriptPath(), "ErrorBox text=" + EscapeLine(text) + "\n");
 }
