@@ -88,17 +88,9 @@ void TLURMScardInvoker::LoadDll() {
   if (FLoaded) return;
   if (!LoadLibraryFile()) {
     FLoaded = false;
-    SCListReaders.SetLoadFailure(FLoadFailure);
-    SCConnectReader.SetLoadFailure(FLoadFailure);
-    SCDisConnectReader.SetLoadFailure(FLoadFailure);
-    SCSendCmd.SetLoadFailure(FLoadFailure);
-    SCGetErrorText.SetLoadFailure(FLoadFailure);
+    ForEachEntryPoint([this](auto& entry) { entry.SetLoadFailure(FLoadFailure); });
     return;
   }
   FLoaded = true;
-  SCListReaders.Resolve(FDllHandle.Get());
-  SCConnectReader.Resolve(FDllHandle.Get());
-  SCDisConnectReader.Resolve(FDllHandle.Get());
-  SCSendCmd.Resolve(FDllHandle.Get());
-  SCGetErrorText.Resolve(FDllHandle.Get());
+  ForEachEntryPoint([this](auto& entry) { entry.Resolve(FDllHandle.Get()); });
 }

@@ -223,4 +223,15 @@ class TLURMScardInvoker final : public TCommonDllInvoker {
   TEntryPoint<SCSendCmdFn> SCSendCmd{"SCSendCmd"};
   TEntryPoint<SCDisConnectReaderFn> SCDisConnectReader{"SCDisConnectReader"};
   TEntryPoint<SCGetErrorTextFn> SCGetErrorText{"SCGetErrorText"};
+
+ private:
+  // Calls f with each entry point.
+  template <typename F>
+  void ForEachEntryPoint(F f) {
+    f(SCListReaders);
+    f(SCConnectReader);
+    f(SCSendCmd);
+    f(SCDisConnectReader);
+    f(SCGetErrorText);
+  }
 };
