@@ -15,8 +15,10 @@ void CreateHandle(TControl& control);
 void DestroyHandle(TControl& control);
 // Position, size, visibility, caption, colour or font changed.
 void UpdateControl(TControl& control);
-// Lines or selection of a list box changed.
+// Lines of a list box changed (and with them the selection).
 void ListChanged(TXPTolvikListBox& list);
+// Only the selected line of a list box changed.
+void ListSelectionChanged(TXPTolvikListBox& list);
 // The selected line as the window has it (stored: the toolkit's own value).
 int ListItemIndex(const TXPTolvikListBox& list, int stored);
 std::string EditText(const TXPTolvikEdit& edit, const std::string& stored);

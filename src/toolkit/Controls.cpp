@@ -21,7 +21,7 @@ void TControl::SetParent(TWinControl* parent) {
   if (FParent != nullptr) {
     // A control that leaves its form no longer holds the form's focus.
     if (TCustomForm* form = ParentForm()) form->ControlLeaving(*this);
-    if (HandleAllocated()) tkbackend::DestroyHandle(*this);
+    if (HasBackendState()) tkbackend::DestroyHandle(*this);
     auto& siblings = FParent->FControls;
     siblings.erase(std::find(siblings.begin(), siblings.end(), this));
   }
@@ -132,11 +132,11 @@ void TControl::SetTransparent(bool transparent) {
 void TControl::Click() { OnClick(this); }
 
 void TControl::CreateHandleTree() {
-  if (!HandleAllocated()) tkbackend::CreateHandle(*this);
+  if (!HasBackendState()) tkbackend::CreateHandle(*this);
 }
 
 void TControl::Changed() {
-  if (HandleAllocated()) tkbackend::UpdateControl(*this);
+  if (HasBackendState()) tkbackend::UpdateControl(*this);
 }
 
 void TControl::ParentChanged() {}

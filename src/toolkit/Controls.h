@@ -88,12 +88,16 @@ class TControl : public TComponent {
   TNotifyEvent OnClick;
   virtual void Click();
 
-  // The window of the control, created when needed (0 headless for plain controls).
+  // The window of the control, created when needed (0 headless for plain controls, and
+  // always 0 for labels, bevels and shapes on Windows: the window they lie on draws them).
   uintptr_t Handle() const { return FHandle; }
   bool HandleAllocated() const { return FHandle != 0; }
 
   // Backend data, owned by the backend.
   void* BackendData = nullptr;
+  // Whether the backend has made what shows the control: its window, or (for a control
+  // drawn by its parent's window) its drawing state.
+  bool HasBackendState() const { return FHandle != 0 || BackendData != nullptr; }
   // Backend use: sets the window handle.
   void SetHandleValue(uintptr_t handle) { FHandle = handle; }
   // Creates the window of this control (and of its children) when its parent has one.

@@ -62,7 +62,7 @@ int TXPTolvikListBox::ItemIndex() const {
 
 void TXPTolvikListBox::SetItemIndex(int index) {
   FItemIndex = index >= 0 && index < Count() ? index : -1;
-  if (HandleAllocated()) tkbackend::ListChanged(*this);
+  if (HandleAllocated()) tkbackend::ListSelectionChanged(*this);
 }
 
 int TXPTolvikListBox::IndexOf(const std::string& text) const {

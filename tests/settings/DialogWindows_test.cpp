@@ -1,7 +1,7 @@
 // The reader settings dialog as a Windows dialog, on real windows: where the activation
 // goes when it closes, message boxes modal to it, a skin refresh over a disabled dialog,
 // the focus across deactivation, a nested call, the module's window classes at unload, the
-// toolkit's error box and the list's font.
+// toolkit's error box, the list's font and the ornaments drawn by the windows they lie on.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -233,6 +233,57 @@ TEST(ReaderDialogWindows, EachLineOfTheListIsDrawnWithinItsItem) {
   }
 }
 
+// Pixels of r (96-dpi layout pixels, in window's client area) other than the colour at
+// the empty point given: the ink of what is drawn there.
+int InkIn(HWND window, RECT r, POINT empty) {
+  const HDC dc = GetDC(window);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  auto scale = [dpi](LONG v) { return MulDiv(v, dpi, 96); };
+  const COLORREF background = GetPixel(dc, scale(empty.x), scale(empty.y));
+  int ink = 0;
+  for (int y = scale(r.top); y < scale(r.bottom); ++y)
+    for (int x = scale(r.left); x < scale(r.right); ++x)
+      if (GetPixel(dc, x, y) != background) ++ink;
+  ReleaseDC(window, dc);
+  return ink;
+}
+
+TEST(ReaderDialogWindows, LabelsLinesAndMarksAreDrawnByTheWindowsTheyLieOn) {
+  // They have no windows of their own: the top panel draws the prompt, the form the
+  // product mark and the dotted footer line. What changes at run time is drawn again.
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=A"});
+  world.Open();
+  struct {
+    int prompt, promptTail, mark, line;
+  } shown{}, changed{};
+  world.Run([&](Tfrm_option& dlg) {
+    const HWND form = Hwnd(dlg), top = Hwnd(*dlg.pnlTop);
+    auto measure = [&] {
+      UpdateWindow(form);
+      const POINT topEmpty = {380, 2}, formEmpty = {5, 225};
+      return decltype(shown){
+          InkIn(top, RECT{15, 10, 15 + 6 * 16, 26}, topEmpty),
+          // Beyond the six characters of "请选择读卡器".
+          InkIn(top, RECT{15 + 6 * 16 + 4, 10, 370, 26}, topEmpty),
+          InkIn(form, RECT{11, 232, 11 + 59, 232 + 13}, formEmpty),
+          InkIn(form, RECT{78, 238, 78 + 293, 239}, formEmpty),
+      };
+    };
+    shown = measure();
+    dlg.lbBusinessName->SetCaption("请选择读卡器，再按选择或测试连接");
+    dlg.VELTA->SetVisible(false);
+    changed = measure();
+  });
+  EXPECT_GT(shown.prompt, 50) << "the prompt, drawn on the top panel";
+  EXPECT_EQ(shown.promptTail, 0);
+  EXPECT_GT(shown.mark, 20) << "the product mark, drawn on the form";
+  EXPECT_GT(shown.line, 50) << "the dotted line, drawn on the form";
+  EXPECT_GT(changed.promptTail, 50) << "a longer prompt shows whole";
+  EXPECT_EQ(changed.mark, 0) << "a hidden mark is drawn no more";
+  EXPECT_EQ(changed.line, shown.line);
+}
+
 TEST(ReaderDialogWindows, SkinRefreshLeavesADisabledDialogDisabled) {
   TReaderDialogWorld world;
   world.InstallReader("lurmScard_old.dll", {"reader=A"});
@@ -336,7 +387,7 @@ TEST(ReaderDialogWindows, UnloadingTheModuleUnregistersItsWindowClasses) {
   });
   show(0, 0, 0);
   closer.join();
-  const wchar_t* const classes[] = {L"Tfrm_option", L"TModalSpeedButton", L"TLabel"};
+  const wchar_t* const classes[] = {L"Tfrm_option", L"TModalSpeedButton", L"TPanel"};
   WNDCLASSEXW info{};
   info.cbSize = sizeof(info);
   for (const wchar_t* cls : classes) {

@@ -41,6 +41,7 @@ void DestroyHandle(TControl& control) {
 
 void UpdateControl(TControl&) {}
 void ListChanged(TXPTolvikListBox&) {}
+void ListSelectionChanged(TXPTolvikListBox&) {}
 int ListItemIndex(const TXPTolvikListBox&, int stored) { return stored; }
 std::string EditText(const TXPTolvikEdit&, const std::string& stored) { return stored; }
 void SetEditText(TXPTolvikEdit&) {}

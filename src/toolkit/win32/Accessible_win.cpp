@@ -64,7 +64,7 @@ const TOleApi* Ole() {
 void InitVariant(VARIANT* v) { v->vt = VT_EMPTY; }
 
 // What the object of a window says it is.
-enum class TAccessibleKind { Dialog, PushButton, List, StaticText, Decoration };
+enum class TAccessibleKind { Dialog, PushButton, List, Decoration };
 
 TControl* ControlOf(HWND hwnd) {
   TWindowPeer* peer = TWindowPeer::FromHandle(hwnd);
@@ -80,12 +80,8 @@ bool KindOf(const TControl& c, TAccessibleKind& kind) {
     kind = TAccessibleKind::PushButton;
   } else if (dynamic_cast<const TXPTolvikListBox*>(&c) != nullptr) {
     kind = TAccessibleKind::List;
-  } else if (const auto* label = dynamic_cast<const TLabel*>(&c)) {
-    kind = label->Decorative() ? TAccessibleKind::Decoration : TAccessibleKind::StaticText;
   } else if (dynamic_cast<const TPanel*>(&c) != nullptr ||
-             dynamic_cast<const TXPTolvikGroupBox*>(&c) != nullptr ||
-             dynamic_cast<const TBevel*>(&c) != nullptr ||
-             dynamic_cast<const TShape*>(&c) != nullptr) {
+             dynamic_cast<const TXPTolvikGroupBox*>(&c) != nullptr) {
     kind = TAccessibleKind::Decoration;
   } else {
     return false;
@@ -99,17 +95,49 @@ bool IsDecoration(HWND hwnd) {
   return c != nullptr && KindOf(*c, kind) && kind == TAccessibleKind::Decoration;
 }
 
-// The windows a screen reader reads as the children of parent's object, in tab order
-// (the windows are stacked in it): visible children, a decoration replaced by its own.
-void CollectReadChildren(HWND parent, std::vector<HWND>& out) {
+// One of what a screen reader reads as the children of an object: a window, with an
+// object of its own, or a label drawn on a window, a simple element of the object (it
+// has no window to hand out an object of its own).
+struct TReadChild {
+  HWND Window = nullptr;
+  const TLabel* Label = nullptr;
+};
+
+// A label there is to read: shown, drawn, and not an ornament.
+const TLabel* ReadLabel(const TControl& c) {
+  const auto* label = dynamic_cast<const TLabel*>(&c);
+  if (label == nullptr || label->HandleAllocated() || label->BackendData == nullptr ||
+      !label->Visible() || label->Decorative())
+    return nullptr;
+  return label;
+}
+
+// What a screen reader reads as the children of parent's object: the labels drawn on
+// parent first (they lie beneath its windows), in their order among its controls; then
+// the visible child windows in tab order (they are stacked in it), a decoration replaced
+// by its own children.
+void CollectReadChildren(HWND parent, std::vector<TReadChild>& out) {
+  if (const auto* holder = dynamic_cast<const TWinControl*>(ControlOf(parent))) {
+    for (int i = 0; i < holder->ControlCount(); ++i) {
+      if (const TLabel* label = ReadLabel(*holder->Controls(i))) out.push_back({nullptr, label});
+    }
+  }
   for (HWND w = GetWindow(parent, GW_CHILD); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
     if (!IsWindowVisible(w)) continue;
     if (IsDecoration(w)) {
       CollectReadChildren(w, out);
     } else {
-      out.push_back(w);
+      out.push_back({w, nullptr});
     }
   }
+}
+
+// Where a label is drawn, on the screen.
+RECT ScreenPlace(const TLabel& label) {
+  const auto* peer = static_cast<const TGraphicPeer*>(label.BackendData);
+  RECT r = peer->Place();
+  MapWindowPoints(peer->DrawingWindow(), nullptr, reinterpret_cast<POINT*>(&r), 2);
+  return r;
 }
 
 // The window whose object a screen reader reads as the parent: the nearest ancestor that
@@ -242,22 +270,27 @@ class TAccessible final : public IAccessible {
       // The lines are simple elements of the list's object.
       return child.lVal >= 1 && child.lVal <= List()->Count() ? S_FALSE : E_INVALIDARG;
     }
-    const std::vector<HWND> children = ReadChildren();
+    const std::vector<TReadChild> children = ReadChildren();
     if (child.lVal < 1 || static_cast<size_t>(child.lVal) > children.size()) return E_INVALIDARG;
-    return DispatchOf(children[static_cast<size_t>(child.lVal - 1)], out);
+    const TReadChild& c = children[static_cast<size_t>(child.lVal - 1)];
+    // A label is a simple element: the parent answers for it.
+    if (c.Window == nullptr) return S_FALSE;
+    return DispatchOf(c.Window, out);
   }
 
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
     if (name == nullptr) return E_POINTER;
     *name = nullptr;
     long line = 0;
-    if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
+    const TLabel* label = nullptr;
+    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
     if (line > 0) {
       *name = MakeBstr(ToWide(List()->Lines()[static_cast<size_t>(line - 1)]));
       return S_OK;
     }
-    if (FKind == TAccessibleKind::Decoration) return S_FALSE;
-    const std::wstring text = NameOf(*ControlOf(FHwnd));
+    if (FKind == TAccessibleKind::Decoration && label == nullptr) return S_FALSE;
+    const std::wstring text =
+        label != nullptr ? ToWide(label->Caption()) : NameOf(*ControlOf(FHwnd));
     if (text.empty()) return S_FALSE;
     *name = MakeBstr(text);
     return S_OK;
@@ -285,9 +318,12 @@ class TAccessible final : public IAccessible {
     if (role == nullptr) return E_POINTER;
     InitVariant(role);
     long line = 0;
-    if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
+    const TLabel* label = nullptr;
+    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
     role->vt = VT_I4;
-    role->lVal = line > 0 ? ROLE_SYSTEM_LISTITEM : Role();
+    role->lVal = line > 0           ? ROLE_SYSTEM_LISTITEM
+                 : label != nullptr ? ROLE_SYSTEM_STATICTEXT
+                                    : Role();
     return S_OK;
   }
 
@@ -295,9 +331,12 @@ class TAccessible final : public IAccessible {
     if (state == nullptr) return E_POINTER;
     InitVariant(state);
     long line = 0;
-    if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
+    const TLabel* label = nullptr;
+    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
     state->vt = VT_I4;
-    state->lVal = line > 0 ? LineState(line - 1) : State();
+    state->lVal = line > 0           ? LineState(line - 1)
+                  : label != nullptr ? STATE_SYSTEM_READONLY
+                                     : State();
     return S_OK;
   }
 
@@ -337,8 +376,9 @@ class TAccessible final : public IAccessible {
     if (action == nullptr) return E_POINTER;
     *action = nullptr;
     long line = 0;
-    if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
-    if (line > 0 || FKind != TAccessibleKind::PushButton) return S_FALSE;
+    const TLabel* label = nullptr;
+    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
+    if (line > 0 || label != nullptr || FKind != TAccessibleKind::PushButton) return S_FALSE;
     *action = Ole()->SysAllocString(L"按下");
     return S_OK;
   }
@@ -349,8 +389,10 @@ class TAccessible final : public IAccessible {
   // handler of its form is running.
   HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
     long line = 0;
-    if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
-    if (line > 0 || FKind != TAccessibleKind::PushButton) return DISP_E_MEMBERNOTFOUND;
+    const TLabel* label = nullptr;
+    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
+    if (line > 0 || label != nullptr || FKind != TAccessibleKind::PushButton)
+      return DISP_E_MEMBERNOTFOUND;
     const TControl& button = *ControlOf(FHwnd);
     const TCustomForm* form = button.ParentForm();
     if (TakesNoInput(FHwnd) || !IsWindowVisible(FHwnd) || (form != nullptr && form->Busy()))
@@ -360,8 +402,9 @@ class TAccessible final : public IAccessible {
 
   HRESULT STDMETHODCALLTYPE accSelect(long flags, VARIANT child) override {
     long line = 0;
-    if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
-    if (!Focusable() || TakesNoInput(FHwnd)) return DISP_E_MEMBERNOTFOUND;
+    const TLabel* label = nullptr;
+    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
+    if (label != nullptr || !Focusable() || TakesNoInput(FHwnd)) return DISP_E_MEMBERNOTFOUND;
     if ((flags & SELFLAG_TAKEFOCUS) != 0) SetFocus(FHwnd);
     if (line > 0 && (flags & SELFLAG_TAKESELECTION) != 0) {
       // As the user's choice of a line: selected, and the form told so.
@@ -378,9 +421,12 @@ class TAccessible final : public IAccessible {
       return E_POINTER;
     *left = *top = *width = *height = 0;
     long line = 0;
-    if (HRESULT hr = Check(child, line); hr != S_OK) return hr;
+    const TLabel* label = nullptr;
+    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
     RECT r{};
-    if (line > 0) {
+    if (label != nullptr) {
+      r = ScreenPlace(*label);
+    } else if (line > 0) {
       SendMessageW(FHwnd, LB_GETITEMRECT, static_cast<WPARAM>(line - 1),
                    reinterpret_cast<LPARAM>(&r));
       MapWindowPoints(FHwnd, nullptr, reinterpret_cast<POINT*>(&r), 2);
@@ -400,7 +446,8 @@ class TAccessible final : public IAccessible {
     if (end == nullptr) return E_POINTER;
     InitVariant(end);
     long line = 0;
-    if (HRESULT hr = Check(start, line); hr != S_OK) return hr;
+    const TLabel* label = nullptr;
+    if (HRESULT hr = Check(start, line, label); hr != S_OK) return hr;
     if (FKind == TAccessibleKind::List &&
         (line > 0 || direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD)) {
       const long count = static_cast<long>(List()->Count());
@@ -428,29 +475,37 @@ class TAccessible final : public IAccessible {
       end->lVal = to;
       return S_OK;
     }
-    HWND to = nullptr;
-    if (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD) {
-      const std::vector<HWND> children = ReadChildren();
-      if (!children.empty())
-        to = direction == NAVDIR_FIRSTCHILD ? children.front() : children.back();
-    } else if (direction == NAVDIR_NEXT || direction == NAVDIR_PREVIOUS) {
-      HWND parent = ReadParent(FHwnd);
-      if (parent == nullptr) return S_FALSE;
-      std::vector<HWND> siblings;
-      CollectReadChildren(parent, siblings);
-      for (size_t i = 0; i < siblings.size(); ++i) {
-        if (siblings[i] != FHwnd) continue;
-        if (direction == NAVDIR_NEXT && i + 1 < siblings.size()) to = siblings[i + 1];
-        if (direction == NAVDIR_PREVIOUS && i > 0) to = siblings[i - 1];
-      }
-    } else {
+    if (direction != NAVDIR_FIRSTCHILD && direction != NAVDIR_LASTCHILD &&
+        direction != NAVDIR_NEXT && direction != NAVDIR_PREVIOUS)
       return DISP_E_MEMBERNOTFOUND;
+    const bool forward = direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_NEXT;
+    if (label != nullptr) {
+      // From a label, one of this object's simple elements, to its neighbour here.
+      if (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD) return S_FALSE;
+      return NavigateAmong(ReadChildren(), start.lVal - 1, forward, end);
     }
-    IDispatch* object = nullptr;
-    if (to == nullptr || DispatchOf(to, &object) != S_OK) return S_FALSE;
-    end->vt = VT_DISPATCH;
-    end->pdispVal = object;
-    return S_OK;
+    if (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD) {
+      const std::vector<TReadChild> children = ReadChildren();
+      if (children.empty()) return S_FALSE;
+      const long at = forward ? 0 : static_cast<long>(children.size()) - 1;
+      return Land(children, at, end);
+    }
+    // From this object to its neighbour among its parent's children. A label there is a
+    // simple element of the parent, which no answer of this object can name: the
+    // neighbour is the next window.
+    HWND parent = ReadParent(FHwnd);
+    if (parent == nullptr) return S_FALSE;
+    std::vector<TReadChild> siblings;
+    CollectReadChildren(parent, siblings);
+    std::vector<TReadChild> windows;
+    for (const TReadChild& c : siblings) {
+      if (c.Window != nullptr) windows.push_back(c);
+    }
+    for (size_t i = 0; i < windows.size(); ++i) {
+      if (windows[i].Window == FHwnd)
+        return NavigateAmong(windows, static_cast<long>(i), forward, end);
+    }
+    return S_FALSE;
   }
 
   HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* hit) override {
@@ -469,15 +524,15 @@ class TAccessible final : public IAccessible {
       hit->lVal = HIWORD(at) == 0 ? static_cast<long>(LOWORD(at)) + 1 : CHILDID_SELF;
       return S_OK;
     }
-    for (HWND w : ReadChildren()) {
+    const std::vector<TReadChild> children = ReadChildren();
+    for (size_t i = 0; i < children.size(); ++i) {
       RECT cr{};
-      GetWindowRect(w, &cr);
-      IDispatch* object = nullptr;
-      if (PtInRect(&cr, p) && DispatchOf(w, &object) == S_OK) {
-        hit->vt = VT_DISPATCH;
-        hit->pdispVal = object;
-        return S_OK;
+      if (children[i].Label != nullptr) {
+        cr = ScreenPlace(*children[i].Label);
+      } else {
+        GetWindowRect(children[i].Window, &cr);
       }
+      if (PtInRect(&cr, p) && Land(children, static_cast<long>(i), hit) == S_OK) return S_OK;
     }
     hit->vt = VT_I4;
     hit->lVal = CHILDID_SELF;
@@ -494,33 +549,61 @@ class TAccessible final : public IAccessible {
 
   TXPTolvikListBox* List() const { return dynamic_cast<TXPTolvikListBox*>(ControlOf(FHwnd)); }
 
-  // S_OK with line 0 for the object itself, or the 1-based line of a list.
-  HRESULT Check(const VARIANT& child, long& line) const {
+  // S_OK for the object itself (line 0, no label), the 1-based line of a list, or a label
+  // among the object's children (a simple element).
+  HRESULT Check(const VARIANT& child, long& line, const TLabel*& label) const {
     if (!Alive()) return CO_E_OBJNOTCONNECTED;
     if (child.vt != VT_I4) return E_INVALIDARG;
-    if (child.lVal == CHILDID_SELF) {
-      line = 0;
-      return S_OK;
-    }
-    if (FKind == TAccessibleKind::List && child.lVal >= 1 && child.lVal <= List()->Count()) {
+    line = 0;
+    label = nullptr;
+    if (child.lVal == CHILDID_SELF) return S_OK;
+    if (FKind == TAccessibleKind::List) {
+      if (child.lVal < 1 || child.lVal > List()->Count()) return E_INVALIDARG;
       line = child.lVal;
       return S_OK;
     }
-    return E_INVALIDARG;
+    const std::vector<TReadChild> children = ReadChildren();
+    if (child.lVal < 1 || static_cast<size_t>(child.lVal) > children.size()) return E_INVALIDARG;
+    label = children[static_cast<size_t>(child.lVal - 1)].Label;
+    return label != nullptr ? S_OK : E_INVALIDARG;
   }
 
   HRESULT NoText(const VARIANT& child, BSTR* text) const {
     if (text == nullptr) return E_POINTER;
     *text = nullptr;
     long line = 0;
-    const HRESULT hr = Check(child, line);
+    const TLabel* label = nullptr;
+    const HRESULT hr = Check(child, line, label);
     return hr == S_OK ? S_FALSE : hr;
   }
 
-  std::vector<HWND> ReadChildren() const {
-    std::vector<HWND> children;
+  std::vector<TReadChild> ReadChildren() const {
+    std::vector<TReadChild> children;
     CollectReadChildren(FHwnd, children);
     return children;
+  }
+
+  // children[at] as an answer: a window's object, or a label's child id here.
+  static HRESULT Land(const std::vector<TReadChild>& children, long at, VARIANT* out) {
+    const TReadChild& c = children[static_cast<size_t>(at)];
+    if (c.Window == nullptr) {
+      out->vt = VT_I4;
+      out->lVal = at + 1;
+      return S_OK;
+    }
+    IDispatch* object = nullptr;
+    if (DispatchOf(c.Window, &object) != S_OK) return S_FALSE;
+    out->vt = VT_DISPATCH;
+    out->pdispVal = object;
+    return S_OK;
+  }
+
+  // The neighbour of children[at], after it or before it.
+  static HRESULT NavigateAmong(const std::vector<TReadChild>& children, long at, bool forward,
+                               VARIANT* out) {
+    const long to = at + (forward ? 1 : -1);
+    if (to < 0 || to >= static_cast<long>(children.size())) return S_FALSE;
+    return Land(children, to, out);
   }
 
   long Role() const {
@@ -531,15 +614,10 @@ class TAccessible final : public IAccessible {
         return ROLE_SYSTEM_PUSHBUTTON;
       case TAccessibleKind::List:
         return ROLE_SYSTEM_LIST;
-      case TAccessibleKind::StaticText:
-        return ROLE_SYSTEM_STATICTEXT;
       case TAccessibleKind::Decoration:
         break;
     }
-    const TControl* c = ControlOf(FHwnd);
-    if (dynamic_cast<const TBevel*>(c) != nullptr) return ROLE_SYSTEM_SEPARATOR;
-    if (dynamic_cast<const TWinControl*>(c) != nullptr) return ROLE_SYSTEM_GROUPING;
-    return ROLE_SYSTEM_GRAPHIC;
+    return ROLE_SYSTEM_GROUPING;
   }
 
   bool Focusable() const {
@@ -551,7 +629,6 @@ class TAccessible final : public IAccessible {
     if (FKind == TAccessibleKind::Decoration) return STATE_SYSTEM_INVISIBLE;
     long state = 0;
     if (!IsWindowVisible(FHwnd)) state |= STATE_SYSTEM_INVISIBLE;
-    if (FKind == TAccessibleKind::StaticText) return state | STATE_SYSTEM_READONLY;
     state |= STATE_SYSTEM_FOCUSABLE;
     const bool focused = GetFocus() == FHwnd;
     if (focused) state |= STATE_SYSTEM_FOCUSED;

@@ -9,10 +9,12 @@
 //   speed button  push button, named by its caption; default action "按下", a click
 //   list          list, named by the label that names it (TLabel::FocusControl); one list
 //                 item per line, selected and focused as the line is
-//   label         static text, named by its caption
-//   decoration    panels, group boxes, bevels, shapes and decorative labels: invisible to
-//                 a screen reader and never focusable (the windows stay, so painting,
-//                 layout and other programs' window messages stay as they are)
+//   label         static text, named by its caption: a simple element (child id) of the
+//                 object that reads it, since a label has no window of its own
+//   decoration    panels and group boxes: invisible to a screen reader and never
+//                 focusable (the windows stay, so painting, layout and other programs'
+//                 window messages stay as they are); bevels, shapes and decorative labels
+//                 are not read at all
 //
 //   AccessibleObjectFromWindow(button, OBJID_CLIENT, IID_IAccessible, &acc);
 //   acc->accDoDefaultAction(self);   // "选择" is clicked once the message arrives

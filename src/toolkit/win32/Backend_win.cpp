@@ -1,11 +1,12 @@
-// The Windows backend: every form and control is a real window, so another program can
-// find and drive it with standard messages. Each kind of control has its own peer with
-// its own window procedure (Form_win.cpp, Label_win.cpp, Panel_win.cpp, Bevel_win.cpp,
-// Shape_win.cpp, GroupBox_win.cpp, SpeedButton_win.cpp, ListBox_win.cpp, Edit_win.cpp on
-// top of Peer_win.cpp); this file picks the peer once per window and runs what is not
-// one control's: the modal loop's message handling, modality, cursor, colours, input
-// methods. Texts go through the wide API, converted from the ANSI code page; layout
-// pixels (96 dpi) are scaled to the system dpi.
+// The Windows backend: every form, and every control that takes input or holds others,
+// is a real window, so another program can find and drive it with standard messages.
+// Each kind of control has its own peer with its own window procedure (Form_win.cpp,
+// Panel_win.cpp, GroupBox_win.cpp, SpeedButton_win.cpp, ListBox_win.cpp, Edit_win.cpp on
+// top of Peer_win.cpp); labels, bevels and shapes are drawn by the window they lie on
+// (Label_win.cpp, Bevel_win.cpp, Shape_win.cpp). This file picks the peer once per
+// control and runs what is not one control's: the modal loop's message handling,
+// modality, cursor, colours, input methods. Texts go through the wide API, converted from
+// the ANSI code page; layout pixels (96 dpi) are scaled to the system dpi.
 #include <windows.h>
 
 #include <imm.h>
@@ -25,12 +26,21 @@ namespace {
 
 HWND Hwnd(const TControl& c) { return reinterpret_cast<HWND>(c.Handle()); }
 
-TWindowPeer* NewPeer(TControl& c) {
-  if (auto* form = dynamic_cast<TCustomForm*>(&c)) return NewFormPeer(*form);
+// The drawing state of a control that has no window of its own; null for the others.
+TGraphicPeer* NewGraphicPeer(TControl& c) {
   if (auto* label = dynamic_cast<TLabel*>(&c)) return NewLabelPeer(*label);
-  if (auto* panel = dynamic_cast<TPanel*>(&c)) return NewPanelPeer(*panel);
   if (auto* bevel = dynamic_cast<TBevel*>(&c)) return NewBevelPeer(*bevel);
   if (auto* shape = dynamic_cast<TShape*>(&c)) return NewShapePeer(*shape);
+  return nullptr;
+}
+
+TGraphicPeer* GraphicPeerOf(const TControl& c) {
+  return c.HandleAllocated() ? nullptr : static_cast<TGraphicPeer*>(c.BackendData);
+}
+
+TWindowPeer* NewPeer(TControl& c) {
+  if (auto* form = dynamic_cast<TCustomForm*>(&c)) return NewFormPeer(*form);
+  if (auto* panel = dynamic_cast<TPanel*>(&c)) return NewPanelPeer(*panel);
   if (auto* group = dynamic_cast<TXPTolvikGroupBox*>(&c)) return NewGroupBoxPeer(*group);
   if (auto* button = dynamic_cast<TModalSpeedButton*>(&c)) return NewSpeedButtonPeer(*button);
   if (auto* list = dynamic_cast<TXPTolvikListBox*>(&c)) return NewListBoxPeer(*list);
@@ -99,6 +109,13 @@ void CreateHandle(TControl& control) {
   } else {
     return;
   }
+  if (!form) {
+    if (TGraphicPeer* graphic = NewGraphicPeer(control)) {
+      control.BackendData = graphic;
+      graphic->Update();
+      return;
+    }
+  }
   TWindowPeer* peer = NewPeer(control);
   if (!peer->Create(parent)) {
     delete peer;
@@ -108,6 +125,12 @@ void CreateHandle(TControl& control) {
 }
 
 void DestroyHandle(TControl& control) {
+  if (TGraphicPeer* graphic = GraphicPeerOf(control)) {
+    graphic->Erase();
+    delete graphic;
+    control.BackendData = nullptr;
+    return;
+  }
   HWND hwnd = Hwnd(control);
   // WM_NCDESTROY deletes the peer and clears the control's handle.
   if (hwnd != nullptr && IsWindow(hwnd)) DestroyWindow(hwnd);
@@ -116,11 +139,19 @@ void DestroyHandle(TControl& control) {
 }
 
 void UpdateControl(TControl& c) {
+  if (TGraphicPeer* graphic = GraphicPeerOf(c)) {
+    graphic->Update();
+    return;
+  }
   auto* peer = static_cast<TWindowPeer*>(c.BackendData);
   if (peer != nullptr && IsWindow(peer->Hwnd())) peer->Update();
 }
 
 void ListChanged(TXPTolvikListBox& list) { FillListWindow(list); }
+
+void ListSelectionChanged(TXPTolvikListBox& list) {
+  SendMessageW(Hwnd(list), LB_SETCURSEL, static_cast<WPARAM>(list.StoredItemIndex()), 0);
+}
 
 int ListItemIndex(const TXPTolvikListBox& list, int) {
   return static_cast<int>(SendMessageW(Hwnd(list), LB_GETCURSEL, 0, 0));

@@ -1,18 +1,14 @@
-// Bevels: an etched line or frame on the parent's colour; the mouse goes through.
+// Bevels: an etched line or frame, drawn by the window they lie on.
 #include "toolkit/win32/Peer_win.h"
 
 namespace {
 
-class TBevelPeer : public TWindowPeer {
+class TBevelPeer : public TGraphicPeer {
  public:
-  explicit TBevelPeer(TBevel& bevel) : TWindowPeer(bevel), FBevel(bevel) {}
-
- protected:
-  bool MouseTransparent() const override { return true; }
+  explicit TBevelPeer(TBevel& bevel) : TGraphicPeer(bevel), FBevel(bevel) {}
 
   void Paint(HDC dc, const RECT& area) override {
     RECT r = area;
-    Fill(dc, r, ParentColor());
     const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_BTNHIGHLIGHT);
     switch (FBevel.Shape()) {
       case TBevelShape::bsBottomLine:
@@ -34,4 +30,4 @@ class TBevelPeer : public TWindowPeer {
 
 }  // namespace
 
-TWindowPeer* NewBevelPeer(TBevel& bevel) { return new TBevelPeer(bevel); }
+TGraphicPeer* NewBevelPeer(TBevel& bevel) { return new TBevelPeer(bevel); }

@@ -10,13 +10,7 @@ class TEditPeer : public TWindowPeer {
   explicit TEditPeer(TXPTolvikEdit& edit) : TWindowPeer(edit), FEdit(edit) {}
 
   void Update() override {
-    MoveWindow(FHwnd, Scale(FEdit.Left()), Scale(FEdit.Top()), Scale(FEdit.Width()),
-               Scale(FEdit.Height()), TRUE);
-    ShowWindow(FHwnd, FEdit.Visible() ? SW_SHOWNA : SW_HIDE);
-    if (FEdit.Enabled() != FAppliedEnabled) {
-      FAppliedEnabled = FEdit.Enabled();
-      EnableWindow(FHwnd, FAppliedEnabled);
-    }
+    ApplyPlace();
     // The text is the user's: a property change does not put the stored one back.
     ApplyFont();
     RedrawWindow(FHwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);

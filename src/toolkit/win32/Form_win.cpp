@@ -29,11 +29,16 @@ class TFormPeer : public TWindowPeer {
     const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(FHwnd, GWL_EXSTYLE));
     RECT r = {0, 0, Scale(FForm.ClientWidth()), Scale(FForm.ClientHeight())};
     AdjustWindowRectEx(&r, style, FALSE, exStyle);
-    SetWindowPos(FHwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Only a change of size moves the window; its place on the screen is its own.
+    if (r.right - r.left != FAppliedBounds.right - FAppliedBounds.left ||
+        r.bottom - r.top != FAppliedBounds.bottom - FAppliedBounds.top) {
+      FAppliedBounds = r;
+      SetWindowPos(FHwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     // Whether the form takes input belongs to modality (its own modal loop, a message box
     // over it), never to a property update such as a skin refresh.
-    SetWindowTextW(FHwnd, ToWide(FForm.Caption()).c_str());
+    ApplyText();
     ApplyFont();
     RedrawWindow(FHwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
   }
@@ -50,8 +55,19 @@ class TFormPeer : public TWindowPeer {
       case WM_PRINTCLIENT: {
         RECT r;
         GetClientRect(FHwnd, &r);
-        Fill(reinterpret_cast<HDC>(m.WParam), r, FForm.EffectiveColor());
+        const HDC dc = reinterpret_cast<HDC>(m.WParam);
+        Fill(dc, r, FForm.EffectiveColor());
+        if (m.Msg == WM_PRINTCLIENT) PaintGraphicControls(dc, FForm);
         m.Result = m.Msg == WM_ERASEBKGND ? 1 : 0;
+        return;
+      }
+      case WM_PAINT: {
+        // The background is the erase's; what is drawn on it is the labels, bevels and
+        // shapes that lie on the form.
+        PAINTSTRUCT ps;
+        const HDC dc = BeginPaint(FHwnd, &ps);
+        PaintGraphicControls(dc, FForm);
+        EndPaint(FHwnd, &ps);
         return;
       }
       case WM_ACTIVATE:

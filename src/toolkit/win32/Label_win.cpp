@@ -1,4 +1,5 @@
-// Labels: text on the parent's colour (or their own), sized to fit their text.
+// Labels: text on the parent's colour (or their own), drawn by the window they lie on. A
+// label is as wide as its text when that is wider than its stored width.
 #include <algorithm>
 
 #include "toolkit/win32/Peer_win.h"
@@ -6,47 +7,43 @@
 
 namespace {
 
-class TLabelPeer : public TWindowPeer {
+class TLabelPeer : public TGraphicPeer {
  public:
-  explicit TLabelPeer(TLabel& label) : TWindowPeer(label), FLabel(label) {}
+  explicit TLabelPeer(TLabel& label) : TGraphicPeer(label), FLabel(label) { TextChanged(); }
 
-  void Update() override {
-    TWindowPeer::Update();
-    AutoSize();
+  RECT Place() const override {
+    RECT r = TGraphicPeer::Place();
+    // The designed layouts assume labels size themselves to their text: a caption set at
+    // run time that is wider than the stored width still shows whole.
+    if (FExtent.cx > r.right - r.left) {
+      r.right = r.left + FExtent.cx;
+      r.bottom = r.top + std::max<LONG>(r.bottom - r.top, FExtent.cy);
+    }
+    return r;
   }
 
- protected:
-  void Created() override { AutoSize(); }
-  bool MouseTransparent() const override { return true; }
-
   void Paint(HDC dc, const RECT& r) override {
-    Fill(dc, r, FLabel.Transparent() ? ParentColor() : FLabel.EffectiveColor());
+    if (!FLabel.Transparent()) Fill(dc, r, FLabel.EffectiveColor());
     const COLORREF color =
         FLabel.Enabled() ? Rgb(FLabel.EffectiveFont().Color()) : GetSysColor(COLOR_GRAYTEXT);
     DrawCaptionText(dc, FLabel.Caption(), Font(), color, r, DT_LEFT | DT_TOP | DT_SINGLELINE);
   }
 
- private:
-  // The designed layouts assume labels size themselves to their text: a caption set at
-  // run time that is wider than the stored width still shows whole.
-  void AutoSize() {
+ protected:
+  void TextChanged() override {
     const std::wstring text = ToWide(FLabel.Caption());
-    SIZE extent{};
-    {
-      TWindowDc dc(FHwnd);
-      TSelectObject select(dc.Get(), Font());
-      GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &extent);
-    }
-    if (extent.cx > Scale(FLabel.Width())) {
-      SetWindowPos(FHwnd, nullptr, 0, 0, extent.cx,
-                   std::max<int>(Scale(FLabel.Height()), extent.cy),
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    FExtent = SIZE{};
+    if (text.empty()) return;
+    TWindowDc dc(nullptr);
+    TSelectObject select(dc.Get(), Font());
+    GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &FExtent);
   }
 
+ private:
   TLabel& FLabel;
+  SIZE FExtent{};  // the caption's size in the label's font
 };
 
 }  // namespace
 
-TWindowPeer* NewLabelPeer(TLabel& label) { return new TLabelPeer(label); }
+TGraphicPeer* NewLabelPeer(TLabel& label) { return new TLabelPeer(label); }

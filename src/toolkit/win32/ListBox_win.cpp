@@ -75,14 +75,7 @@ class TListBoxPeer : public TWindowPeer {
     switch (msg) {
       case WM_NCPAINT: {
         const LRESULT r = DefaultProc(msg, wp, lp);
-        TWindowDc dc(FHwnd, TWindowDc::kWholeWindow);
-        RECT wr;
-        GetWindowRect(FHwnd, &wr);
-        const RECT frame = {0, 0, wr.right - wr.left, wr.bottom - wr.top};
-        const bool focused = GetFocus() == FHwnd;
-        UniqueBrush border(CreateSolidBrush(
-            Rgb(focused ? FList.SelectedBorderColor() : FList.UnfocusedBorderColor())));
-        FrameRect(dc.Get(), &frame, border.Get());
+        RedrawFrame();
         return r;
       }
       case WM_SETFOCUS: {
@@ -102,9 +95,17 @@ class TListBoxPeer : public TWindowPeer {
     }
   }
 
+  // The frame in the focused or unfocused border colour, drawn over the system's border
+  // at once: a change of focus asks for nothing else to be drawn again.
   void RedrawFrame() {
-    SetWindowPos(FHwnd, nullptr, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    TWindowDc dc(FHwnd, TWindowDc::kWholeWindow);
+    RECT wr;
+    GetWindowRect(FHwnd, &wr);
+    const RECT frame = {0, 0, wr.right - wr.left, wr.bottom - wr.top};
+    const bool focused = GetFocus() == FHwnd;
+    UniqueBrush border(CreateSolidBrush(
+        Rgb(focused ? FList.SelectedBorderColor() : FList.UnfocusedBorderColor())));
+    FrameRect(dc.Get(), &frame, border.Get());
   }
 
   void DrawItem(const DRAWITEMSTRUCT& di) {

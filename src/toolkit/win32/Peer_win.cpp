@@ -76,9 +76,12 @@ bool TWindowPeer::Create(HWND parent) {
   HMENU id = (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildId(FControl)))
                                 : nullptr;
   FAppliedEnabled = FControl.Enabled();
+  FAppliedVisible = (style & WS_VISIBLE) != 0;
+  FAppliedBounds = r;
+  FAppliedText = InitialText();
   // A window that fails after WM_NCCREATE is destroyed at once; the peer stays ours then.
   FCreating = true;
-  HWND hwnd = CreateWindowExW(ExStyle(), cls.c_str(), InitialText().c_str(), style, r.left, r.top,
+  HWND hwnd = CreateWindowExW(ExStyle(), cls.c_str(), FAppliedText.c_str(), style, r.left, r.top,
                               r.right - r.left, r.bottom - r.top, parent, id, ModuleInstance(),
                               SystemClass() ? nullptr : this);
   FCreating = false;
@@ -119,18 +122,30 @@ RECT TWindowPeer::Bounds(HWND) const {
 std::wstring TWindowPeer::InitialText() const { return ToWide(FControl.Caption()); }
 
 void TWindowPeer::Update() {
-  MoveWindow(FHwnd, Scale(FControl.Left()), Scale(FControl.Top()), Scale(FControl.Width()),
-             Scale(FControl.Height()), TRUE);
-  ShowWindow(FHwnd, FControl.Visible() ? SW_SHOWNA : SW_HIDE);
+  ApplyPlace();
+  ApplyText();
+  ApplyFont();
+  // Colours and the rest are read when the window draws itself.
+  RedrawWindow(FHwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void TWindowPeer::ApplyPlace() {
+  const RECT bounds = TWindowPeer::Bounds(nullptr);
+  if (!EqualRect(&bounds, &FAppliedBounds)) {
+    FAppliedBounds = bounds;
+    MoveWindow(FHwnd, bounds.left, bounds.top, bounds.right - bounds.left,
+               bounds.bottom - bounds.top, TRUE);
+  }
+  if (FControl.Visible() != FAppliedVisible) {
+    FAppliedVisible = FControl.Visible();
+    ShowWindow(FHwnd, FAppliedVisible ? SW_SHOWNA : SW_HIDE);
+  }
   // Only a change of the control's own property reaches the window: a window disabled by
   // someone else (a modal box over its form) stays as it is.
   if (FControl.Enabled() != FAppliedEnabled) {
     FAppliedEnabled = FControl.Enabled();
     EnableWindow(FHwnd, FAppliedEnabled);
   }
-  SetWindowTextW(FHwnd, ToWide(FControl.Caption()).c_str());
-  ApplyFont();
-  RedrawWindow(FHwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 bool TWindowPeer::Reflected(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
@@ -169,6 +184,7 @@ LRESULT TWindowPeer::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       RECT r;
       GetClientRect(FHwnd, &r);
       Paint(dc, r);
+      PaintGraphicControls(dc, FControl);
       EndPaint(FHwnd, &ps);
       return 0;
     }
@@ -176,11 +192,9 @@ LRESULT TWindowPeer::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       RECT r;
       GetClientRect(FHwnd, &r);
       Paint(reinterpret_cast<HDC>(wp), r);
+      PaintGraphicControls(reinterpret_cast<HDC>(wp), FControl);
       return 0;
     }
-    case WM_NCHITTEST:
-      if (MouseTransparent()) return HTTRANSPARENT;
-      break;
     default:
       break;
   }
@@ -194,14 +208,70 @@ LRESULT TWindowPeer::DefaultProc(UINT msg, WPARAM wp, LPARAM lp) {
 
 void TWindowPeer::ApplyFont() {
   TSharedFont font(FControl.EffectiveFont());
+  if (font.Get() == FFont.Get()) return;
   SendMessageW(FHwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
   // The old font is let go only now that the window no longer uses it.
   FFont = std::move(font);
 }
 
+void TWindowPeer::ApplyText() {
+  std::wstring text = ToWide(FControl.Caption());
+  if (text == FAppliedText) return;
+  SetWindowTextW(FHwnd, text.c_str());
+  FAppliedText = std::move(text);
+}
+
 TColor TWindowPeer::ParentColor() const {
   return FControl.Parent() != nullptr ? FControl.Parent()->EffectiveColor()
                                       : FControl.EffectiveColor();
+}
+
+TGraphicPeer::TGraphicPeer(TControl& control) : FControl(control), FFont(control.EffectiveFont()) {}
+
+HWND TGraphicPeer::DrawingWindow() const {
+  const TWinControl* parent = FControl.Parent();
+  return parent != nullptr ? reinterpret_cast<HWND>(parent->Handle()) : nullptr;
+}
+
+RECT TGraphicPeer::Place() const {
+  const int x = Scale(FControl.Left()), y = Scale(FControl.Top());
+  return RECT{x, y, x + Scale(FControl.Width()), y + Scale(FControl.Height())};
+}
+
+void TGraphicPeer::Invalidate(const RECT& r) const {
+  HWND window = DrawingWindow();
+  // A hidden window is drawn whole when it is shown: nothing to do before.
+  if (window != nullptr && !IsRectEmpty(&r) && IsWindowVisible(window))
+    InvalidateRect(window, &r, TRUE);
+}
+
+void TGraphicPeer::Update() {
+  FFont = TSharedFont(FControl.EffectiveFont());
+  TextChanged();
+  const RECT now = Place();
+  if (!EqualRect(&now, &FShown)) Invalidate(FShown);
+  Invalidate(now);
+  FShown = now;
+}
+
+void TGraphicPeer::Erase() { Invalidate(Place()); }
+
+void PaintGraphicControls(HDC dc, const TControl& parent) {
+  const auto* holder = dynamic_cast<const TWinControl*>(&parent);
+  if (holder == nullptr) return;
+  for (int i = 0; i < holder->ControlCount(); ++i) {
+    const TControl* c = holder->Controls(i);
+    if (c->HandleAllocated() || c->BackendData == nullptr || !c->Visible()) continue;
+    auto* peer = static_cast<TGraphicPeer*>(c->BackendData);
+    const RECT place = peer->Place();
+    if (IsRectEmpty(&place) || !RectVisible(dc, &place)) continue;
+    // Each control draws at the origin, clipped to its place; the DC is as it was after.
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, place.left, place.top, place.right, place.bottom);
+    OffsetViewportOrgEx(dc, place.left, place.top, nullptr);
+    peer->Paint(dc, RECT{0, 0, place.right - place.left, place.bottom - place.top});
+    RestoreDC(dc, saved);
+  }
 }
 
 void TWindowPeer::Detach() {

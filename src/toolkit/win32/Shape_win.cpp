@@ -1,5 +1,5 @@
 // Shapes: a rectangle filled with the brush colour and outlined with the pen; the gaps
-// of a dotted pen show the fill colour. The mouse goes through.
+// of a dotted pen show the fill colour. Drawn by the window they lie on.
 #include "toolkit/win32/Peer_win.h"
 
 namespace {
@@ -15,12 +15,9 @@ int PenStyleOf(TPenStyle style) {
   }
 }
 
-class TShapePeer : public TWindowPeer {
+class TShapePeer : public TGraphicPeer {
  public:
-  explicit TShapePeer(TShape& shape) : TWindowPeer(shape), FShape(shape) {}
-
- protected:
-  bool MouseTransparent() const override { return true; }
+  explicit TShapePeer(TShape& shape) : TGraphicPeer(shape), FShape(shape) {}
 
   void Paint(HDC dc, const RECT& r) override {
     Fill(dc, r, FShape.BrushColor());
@@ -43,4 +40,4 @@ class TShapePeer : public TWindowPeer {
 
 }  // namespace
 
-TWindowPeer* NewShapePeer(TShape& shape) { return new TShapePeer(shape); }
+TGraphicPeer* NewShapePeer(TShape& shape) { return new TShapePeer(shape); }
