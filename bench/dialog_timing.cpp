@@ -139,12 +139,33 @@ HWND MakeWindow(const wchar_t* className) {
                          wc.hInstance, nullptr);
 }
 
-// Waits until every window of the dialog has painted what it has to paint: the paint
-// messages are sent to the dialog's thread and answered once handled.
+BOOL CALLBACK FindUnpainted(HWND w, LPARAM found) {
+  if (IsWindowVisible(w) && GetUpdateRect(w, nullptr, FALSE)) {
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Whether a shown window of the dialog still has something to paint.
+bool Unpainted(HWND dialog) {
+  bool found = GetUpdateRect(dialog, nullptr, FALSE) != FALSE;
+  if (!found) EnumChildWindows(dialog, FindUnpainted, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// Waits until every window of the dialog has painted what it has to paint. A window of
+// another thread paints in that thread's message loop (a paint request from here is only
+// queued there), after the messages sent to it: so the dialog's thread is asked (a sent
+// message, answered once it is back in its loop) until no window of the dialog has
+// anything left to paint.
 void Repaint(HWND dialog) {
-  RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-  DWORD_PTR ignored = 0;
-  SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+  for (int i = 0; i < 10000; ++i) {
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored)) return;
+    if (!Unpainted(dialog)) return;
+    Sleep(0);
+  }
 }
 
 struct TModule {

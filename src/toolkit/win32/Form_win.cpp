@@ -8,8 +8,12 @@
 
 namespace {
 
+// No WS_CLIPCHILDREN, as with every dialog of the system: the form's background goes under
+// its children at once and each child draws itself when the form is shown, in the
+// message loop. With it, showing the form erased every child window there and then, one
+// round of messages per child before the form was on the screen.
 DWORD FormStyle(const TCustomForm& form) {
-  DWORD style = WS_POPUP | WS_CLIPCHILDREN;
+  DWORD style = WS_POPUP;
   if (form.BorderStyle() != TFormBorderStyle::bsNone) style |= WS_CAPTION;
   if (form.BorderStyle() == TFormBorderStyle::bsSizeable) style |= WS_THICKFRAME;
   if (form.BorderIcons() & biSystemMenu) style |= WS_SYSMENU;

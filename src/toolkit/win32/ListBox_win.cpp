@@ -53,7 +53,8 @@ class TListBoxPeer : public TWindowPeer {
   std::wstring InitialText() const override { return std::wstring(); }
   void Created() override {
     SendMessageW(FHwnd, LB_SETITEMHEIGHT, 0, Scale(FList.ItemHeight()));
-    FillListWindow(FList);
+    // A new list window is empty, with nothing selected.
+    if (FList.Count() > 0) FillListWindow(FList);
   }
 
   // Whatever moved the selection (a key, the mouse, the toolkit), a screen reader is told
@@ -143,13 +144,18 @@ TWindowPeer* NewListBoxPeer(TXPTolvikListBox& list) { return new TListBoxPeer(li
 void FillListWindow(TXPTolvikListBox& list) {
   HWND hwnd = reinterpret_cast<HWND>(list.Handle());
   if (hwnd == nullptr) return;
-  SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
+  // A list on the screen is drawn once, after the last line; one that is not (its form
+  // is being opened) is drawn when it is shown.
+  const bool shown = IsWindowVisible(hwnd) != FALSE;
+  if (shown) SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
   SendMessageW(hwnd, LB_RESETCONTENT, 0, 0);
   for (const auto& line : list.Lines()) {
     const std::wstring w = ToWide(line);
     SendMessageW(hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(w.c_str()));
   }
   SendMessageW(hwnd, LB_SETCURSEL, static_cast<WPARAM>(list.StoredItemIndex()), 0);
-  SendMessageW(hwnd, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(hwnd, nullptr, TRUE);
+  if (shown) {
+    SendMessageW(hwnd, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(hwnd, nullptr, TRUE);
+  }
 }

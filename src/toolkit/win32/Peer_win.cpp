@@ -81,7 +81,10 @@ bool TWindowPeer::Create(HWND parent) {
   FAppliedText = InitialText();
   // A window that fails after WM_NCCREATE is destroyed at once; the peer stays ours then.
   FCreating = true;
-  HWND hwnd = CreateWindowExW(ExStyle(), cls.c_str(), FAppliedText.c_str(), style, r.left, r.top,
+  // Child windows do not tell their parents of their creation and destruction
+  // (WM_PARENTNOTIFY), as a dialog's controls do not: nothing here listens.
+  const DWORD exStyle = ExStyle() | ((style & WS_CHILD) ? WS_EX_NOPARENTNOTIFY : 0);
+  HWND hwnd = CreateWindowExW(exStyle, cls.c_str(), FAppliedText.c_str(), style, r.left, r.top,
                               r.right - r.left, r.bottom - r.top, parent, id, ModuleInstance(),
                               SystemClass() ? nullptr : this);
   FCreating = false;
