@@ -16,4 +16,11 @@ function(rs_layer name dir)
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  # Optimised builds optimise the layers for size: their work is a few calls per dialog,
+  # each waiting on the window system, a file or the reader library, and -O2/-O3 only made
+  # their code larger (a third of the DLL). The text replace (rs_util) keeps the speed
+  # options: it is the module's one loop over large data.
+  if(NOT name STREQUAL "rs_util")
+    target_compile_options(${name} PRIVATE $<$<CONFIG:Release,RelWithDebInfo>:-Os>)
+  endif()
 endfunction()

@@ -12,17 +12,23 @@
 // a second modal loop on one form) stay the toolkit's own.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
 namespace errortext {
 
-// The value as eight upper-case hexadecimal digits: HexCode(0xC0000005) == "C0000005".
-inline std::string HexCode(uint64_t value) {
-  char digits[20];
-  std::snprintf(digits, sizeof digits, "%08llX", static_cast<unsigned long long>(value));
-  return digits;
+// The value in upper-case hexadecimal, at least minDigits (at most 16) digits:
+// HexCode(0xC0000005) == "C0000005", HexCode(0x7B, 1) == "7B". Written out here: the
+// printf family would bring its whole formatter (floating point included) into the module.
+inline std::string HexCode(uint64_t value, int minDigits = 8) {
+  char digits[16];
+  int n = 0;
+  do {
+    digits[15 - n++] = "0123456789ABCDEF"[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  while (n < minDigits && n < 16) digits[15 - n++] = '0';
+  return std::string(digits + 16 - n, static_cast<size_t>(n));
 }
 
 // A system error: its number and the system's own description, when it has one.

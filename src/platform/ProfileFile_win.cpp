@@ -13,6 +13,12 @@
 
 namespace {
 
+// A number in decimal digits, as a wide text.
+std::wstring Digits(unsigned long long value) {
+  const std::string digits = std::to_string(value);
+  return std::wstring(digits.begin(), digits.end());
+}
+
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::optional<std::wstring> ToWide(std::string_view text) {
@@ -148,8 +154,7 @@ TReplaced ReplaceWhole(const std::wstring& target, const TOldFile* old, std::str
   std::wstring temp;
   UniqueKernelHandle file;
   for (int attempt = 0; attempt < 100 && !file; ++attempt) {
-    temp = folder + L"~ini" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(counter++) + L".tmp";
+    temp = folder + L"~ini" + Digits(GetCurrentProcessId()) + L"-" + Digits(counter++) + L".tmp";
     file.Reset(ValidOrNull(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr)));
     if (!file && GetLastError() != ERROR_FILE_EXISTS) return TReplaced::NotDone;

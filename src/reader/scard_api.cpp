@@ -1,6 +1,5 @@
 #include "reader/scard_api.h"
 
-#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -22,9 +21,7 @@ std::map<TModuleHandle, TLibraryFault>& FaultedLibraries() {
 // Each fault is also kept as a process note, so that the module, unloaded and loaded again
 // by the host, still knows the library: "<function>\n<cause>".
 std::string NoteName(TModuleHandle module) {
-  char name[40];
-  std::snprintf(name, sizeof name, "faulted-library-%llX", static_cast<unsigned long long>(module));
-  return name;
+  return "faulted-library-" + errortext::HexCode(static_cast<uint64_t>(module), 1);
 }
 
 }  // namespace
@@ -55,9 +52,7 @@ void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault) {
 }
 
 std::string ProcessorFaultCause(uint32_t code) {
-  char text[32];
-  std::snprintf(text, sizeof text, "processor fault %08X", static_cast<unsigned>(code));
-  return text;
+  return "processor fault " + errortext::HexCode(code);
 }
 
 TCommonDllInvoker::~TCommonDllInvoker() {

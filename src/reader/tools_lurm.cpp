@@ -1,8 +1,7 @@
 #include "reader/tools_lurm.h"
 
-#include <cstdio>
-
 #include "host/HostServices.h"
+#include "platform/ErrorTexts.h"
 #include "platform/Profile.h"
 #include "util/ParamList.h"
 
@@ -65,8 +64,7 @@ void ShowReaderError(int32_t ErrCode, TLURMScardInvoker& Invoker) {
     ShowHostMsg(*msgId);
     return;
   }
-  char hex[9];
-  std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(static_cast<uint32_t>(ErrCode)));
+  const std::string hex = errortext::HexCode(static_cast<uint32_t>(ErrCode));
   // The library's text is read at once: it stays the library's.
   const char* libraryText = Invoker.SCGetErrorText(ErrCode);
   const std::string library = libraryText != nullptr ? libraryText : "";

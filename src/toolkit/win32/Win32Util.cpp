@@ -2,8 +2,7 @@
 
 #include <imm.h>
 
-#include <cstdio>
-
+#include "platform/ErrorTexts.h"
 #include "platform/WinHandles.h"
 
 std::wstring ToWide(const std::string& text) {
@@ -69,10 +68,7 @@ std::vector<TKeyboardLayout> InstalledKeyboardLayouts() {
       if (ImmGetDescriptionA(hkl, buf, sizeof(buf) - 1) > 0) name = buf;
     }
     if (name.empty()) {
-      char klid[16];
-      std::snprintf(klid, sizeof(klid), "%08X",
-                    static_cast<unsigned>(reinterpret_cast<uintptr_t>(hkl) & 0xFFFF));
-      name = LayoutText(klid);
+      name = LayoutText(errortext::HexCode(reinterpret_cast<uintptr_t>(hkl) & 0xFFFF).c_str());
     }
     if (!name.empty()) layouts.push_back({hkl, name});
   }
