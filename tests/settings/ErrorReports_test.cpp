@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ReaderDialogWorld.h"
+#include "platform/ErrorTexts.h"
 #include "settings/f_option.h"
 #include "toolkit/UserInput.h"
 
@@ -117,3 +118,27 @@ TEST(ErrorReports, EachFailureTheOperatorCanMeetIsReportedInChinese) {
 }
 
 }  // namespace
+
+TEST(ErrorReports, CodesAreWrittenInUpperCaseHexadecimalOfTheWidthAsked) {
+  struct Case {
+    uint64_t value;
+    int width;
+    const char* want;
+  };
+  const Case cases[] = {
+      {0, 8, "00000000"},
+      {0x7B, 8, "0000007B"},
+      {0xC0000005, 8, "C0000005"},
+      {0x8010000A, 8, "8010000A"},
+      {0xFFFFFFFF, 8, "FFFFFFFF"},
+      {0x7B, 1, "7B"},
+      {0, 1, "0"},
+      {0x123456789ABCDEF0, 8, "123456789ABCDEF0"},
+      {0xFFFFFFFFFFFFFFFF, 1, "FFFFFFFFFFFFFFFF"},
+      {0x5, 20, "0000000000000005"},  // never more than 16 digits
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.want);
+    EXPECT_EQ(errortext::HexCode(c.value, c.width), c.want);
+  }
+}
