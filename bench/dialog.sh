@@ -114,13 +114,14 @@ set boxwidth 0.9
 set grid ytics
 set xtics rotate by -30
 set ylabel "ms"
+set key top left
 set title "time per step"
 plot "{out}/times.dat" using 2:xtic(1) title "ours" lc rgb "#d62728", \\
      "" using 3 title "plain dialog" lc rgb "#7f7f7f"
 set ylabel "ours / plain"
 set title "ratio ours / plain (1 = as the plain dialog)"
 set logscale y
-set yrange [0.5:*]
+set yrange [0.1:10]
 plot "{out}/ratios.dat" using 2:xtic(1) notitle lc rgb "#d62728", 1 notitle lc rgb "black"
 unset multiplot
 """
