@@ -48,7 +48,10 @@ void UnregisterClasses();
 
 TColor SysColor(int index);
 int PixelsPerInch();
+// An error box with the caption given (the system's own caption for errors when empty).
 void ShowErrorBox(const std::string& title, const std::string& text);
+// The caption of a window (the host's application window); empty for none.
+std::string WindowCaption(uintptr_t window);
 
 std::vector<std::string> InstalledImes();
 // Activates the input method of that name (one of InstalledImes) and opens or closes it.

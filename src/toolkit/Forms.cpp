@@ -318,9 +318,13 @@ void TApplication::HandleException(TObject* Sender) {
   }
 }
 
+std::string TApplication::Title() const {
+  return !FTitle.empty() ? FTitle : tkbackend::WindowCaption(FHandle);
+}
+
 void TApplication::ShowException(const std::string& message) {
   FShownErrors.push_back(message);
-  tkbackend::ShowErrorBox(FTitle, message);
+  tkbackend::ShowErrorBox(Title(), message);
 }
 
 TScreen::TScreen(TComponent* owner) : TComponent(owner) {}

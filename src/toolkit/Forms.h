@@ -195,7 +195,9 @@ class TApplication : public TComponent {
   // The application window: owner of every form, disabled during a modal loop. 0 = none.
   uintptr_t Handle() const { return FHandle; }
   void SetHandle(uintptr_t handle) { FHandle = handle; }
-  const std::string& Title() const { return FTitle; }
+  // The application's title, which captions the error box: the one set, else the caption
+  // of the application window (the host's), as in the host's toolkit.
+  std::string Title() const;
   void SetTitle(const std::string& title) { FTitle = title; }
 
   // Handles every message waiting in the queue.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,28 +152,50 @@ TEST(ReaderDialogWindows, HostMessageBoxIsModalToTheDialogAndRefusesANestedClick
 }
 
 TEST(ReaderDialogWindows, TheToolkitsErrorBoxShowsTheReportInChinese) {
-  TReaderDialogWorld world;
-  world.InstallReader("lurmScard_old.dll", {"reader=R"}, "lurmScard_listonly.dll");
-  world.Open();
-  std::wstring boxText, buttonText;
-  world.Run([&](Tfrm_option& dlg) {
-    Application->OnException = nullptr;  // the report goes to the real error box
-    // The operator reads the box and presses its button.
-    std::thread operatorThread([&] {
-      HWND box = WaitForMessageBox();
-      if (box == nullptr) return;
-      wchar_t text[256] = {};
-      GetDlgItemTextW(box, 0xFFFF, text, 256);  // the message box's text control
-      boxText = text;
-      GetDlgItemTextW(box, IDOK, text, 256);
-      buttonText = text;
-      PostMessageW(box, WM_COMMAND, IDOK, 0);
-    });
-    UserClick(*dlg.btn_connect);  // returns once the box is dismissed
-    operatorThread.join();
-  });
-  EXPECT_EQ(boxText, L"读卡器库缺少函数 SCConnectReader");
-  EXPECT_EQ(buttonText, L"确定");
+  // The box is headed by the application's title, the caption of the host's application
+  // window; a host that passes no window gets the system's caption for errors, never an
+  // empty bar.
+  struct Case {
+    const char* name;
+    const wchar_t* appTitle;  // null: no application window
+  };
+  const Case cases[] = {{"host window", L"医保结算系统"}, {"no host window", nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TReaderDialogWorld world;
+    world.InstallReader("lurmScard_old.dll", {"reader=R"}, "lurmScard_listonly.dll");
+    world.Open();
+    std::unique_ptr<TTopWindow> app;
+    if (c.appTitle != nullptr) app = std::make_unique<TTopWindow>(c.appTitle);
+    std::wstring boxText, buttonText, caption;
+    world.Run(
+        [&](Tfrm_option& dlg) {
+          Application->OnException = nullptr;  // the report goes to the real error box
+          // The operator reads the box and presses its button.
+          std::thread operatorThread([&] {
+            HWND box = WaitForMessageBox();
+            if (box == nullptr) return;
+            wchar_t text[256] = {};
+            GetDlgItemTextW(box, 0xFFFF, text, 256);  // the message box's text control
+            boxText = text;
+            GetDlgItemTextW(box, IDOK, text, 256);
+            buttonText = text;
+            GetWindowTextW(box, text, 256);
+            caption = text;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+          });
+          UserClick(*dlg.btn_connect);  // returns once the box is dismissed
+          operatorThread.join();
+        },
+        app != nullptr ? reinterpret_cast<uintptr_t>(app->Get()) : 0);
+    EXPECT_EQ(boxText, L"读卡器库缺少函数 SCConnectReader");
+    EXPECT_EQ(buttonText, L"确定");
+    if (c.appTitle != nullptr) {
+      EXPECT_EQ(caption, c.appTitle);
+    } else {
+      EXPECT_FALSE(caption.empty());
+    }
+  }
 }
 
 TEST(ReaderDialogWindows, TheListIsDrawnInTheFontTheLayoutsGiveIt) {

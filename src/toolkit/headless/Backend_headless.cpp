@@ -110,8 +110,15 @@ void SetScreenCursor(TCursor) {}
 void UnregisterClasses() {}
 
 void ShowErrorBox(const std::string& title, const std::string& text) {
-  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+  if (title.empty()) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  } else {
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+  }
 }
+
+// Windows of the in-memory registry have no captions.
+std::string WindowCaption(uintptr_t) { return {}; }
 
 std::vector<std::string> InstalledImes() { return {}; }
 void ActivateIme(const std::string&, bool) {}

@@ -286,8 +286,19 @@ int PixelsPerInch() {
 
 void ShowErrorBox(const std::string& title, const std::string& text) {
   const std::wstring t = ToWide(title), m = ToWide(text);
-  // Owned by the active dialog, which it disables until it is dismissed.
-  MessageBoxW(GetActiveWindow(), m.c_str(), t.c_str(), MB_ICONERROR | MB_OK);
+  // Owned by the active dialog, which it disables until it is dismissed. Without a title
+  // the system's caption for errors ("错误") heads it rather than an empty bar.
+  MessageBoxW(GetActiveWindow(), m.c_str(), t.empty() ? nullptr : t.c_str(), MB_ICONERROR | MB_OK);
+}
+
+std::string WindowCaption(uintptr_t window) {
+  const HWND hwnd = reinterpret_cast<HWND>(window);
+  if (hwnd == nullptr || !IsWindow(hwnd)) return {};
+  const int n = GetWindowTextLengthW(hwnd);
+  if (n <= 0) return {};
+  std::wstring w(static_cast<size_t>(n) + 1, L'\0');
+  w.resize(static_cast<size_t>(GetWindowTextW(hwnd, w.data(), n + 1)));
+  return FromWide(w);
 }
 
 std::vector<std::string> InstalledImes() {
