@@ -224,11 +224,6 @@ void TWindowPeer::ApplyText() {
   FAppliedText = std::move(text);
 }
 
-TColor TWindowPeer::ParentColor() const {
-  return FControl.Parent() != nullptr ? FControl.Parent()->EffectiveColor()
-                                      : FControl.EffectiveColor();
-}
-
 TGraphicPeer::TGraphicPeer(TControl& control) : FControl(control), FFont(control.EffectiveFont()) {}
 
 HWND TGraphicPeer::DrawingWindow() const {
@@ -257,7 +252,10 @@ void TGraphicPeer::Update() {
   FShown = now;
 }
 
-void TGraphicPeer::Erase() { Invalidate(Place()); }
+void TGraphicPeer::Erase() {
+  Invalidate(FShown);
+  Invalidate(Place());
+}
 
 void PaintGraphicControls(HDC dc, const TControl& parent) {
   const auto* holder = dynamic_cast<const TWinControl*>(&parent);

@@ -74,7 +74,6 @@ class TWindowPeer {
   void ApplyFont();
   // The control's caption to the window, when it is another than the window shows.
   void ApplyText();
-  TColor ParentColor() const;
 
   TControl& FControl;
   HWND FHwnd = nullptr;
