@@ -34,10 +34,6 @@ TGraphicPeer* NewGraphicPeer(TControl& c) {
   return nullptr;
 }
 
-TGraphicPeer* GraphicPeerOf(const TControl& c) {
-  return c.HandleAllocated() ? nullptr : static_cast<TGraphicPeer*>(c.BackendData);
-}
-
 TWindowPeer* NewPeer(TControl& c) {
   if (auto* form = dynamic_cast<TCustomForm*>(&c)) return NewFormPeer(*form);
   if (auto* panel = dynamic_cast<TPanel*>(&c)) return NewPanelPeer(*panel);
@@ -125,7 +121,7 @@ void CreateHandle(TControl& control) {
 }
 
 void DestroyHandle(TControl& control) {
-  if (TGraphicPeer* graphic = GraphicPeerOf(control)) {
+  if (TGraphicPeer* graphic = TGraphicPeer::Of(control)) {
     graphic->Erase();
     delete graphic;
     control.BackendData = nullptr;
@@ -139,7 +135,7 @@ void DestroyHandle(TControl& control) {
 }
 
 void UpdateControl(TControl& c) {
-  if (TGraphicPeer* graphic = GraphicPeerOf(c)) {
+  if (TGraphicPeer* graphic = TGraphicPeer::Of(c)) {
     graphic->Update();
     return;
   }

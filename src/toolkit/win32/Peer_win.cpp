@@ -226,6 +226,10 @@ void TWindowPeer::ApplyText() {
 
 TGraphicPeer::TGraphicPeer(TControl& control) : FControl(control), FFont(control.EffectiveFont()) {}
 
+TGraphicPeer* TGraphicPeer::Of(const TControl& control) {
+  return control.HandleAllocated() ? nullptr : static_cast<TGraphicPeer*>(control.BackendData);
+}
+
 HWND TGraphicPeer::DrawingWindow() const {
   const TWinControl* parent = FControl.Parent();
   return parent != nullptr ? reinterpret_cast<HWND>(parent->Handle()) : nullptr;
@@ -262,8 +266,8 @@ void PaintGraphicControls(HDC dc, const TControl& parent) {
   if (holder == nullptr) return;
   for (int i = 0; i < holder->ControlCount(); ++i) {
     const TControl* c = holder->Controls(i);
-    if (c->HandleAllocated() || c->BackendData == nullptr || !c->Visible()) continue;
-    auto* peer = static_cast<TGraphicPeer*>(c->BackendData);
+    TGraphicPeer* peer = TGraphicPeer::Of(*c);
+    if (peer == nullptr || !c->Visible()) continue;
     const RECT place = peer->Place();
     if (IsRectEmpty(&place) || !RectVisible(dc, &place)) continue;
     // Each control draws at the origin, clipped to its place; the DC is as it was after.

@@ -102,6 +102,10 @@ class TGraphicPeer {
   TGraphicPeer(const TGraphicPeer&) = delete;
   TGraphicPeer& operator=(const TGraphicPeer&) = delete;
 
+  // The drawing state of a control that has no window of its own; null for any other
+  // control, and for one not drawn (yet).
+  static TGraphicPeer* Of(const TControl& control);
+
   TControl& Control() const { return FControl; }
   HFONT Font() const { return FFont.Get(); }
   // The window that draws the control: its parent's; null when that has none.
