@@ -103,11 +103,18 @@ struct TReadChild {
   const TLabel* Label = nullptr;
 };
 
+// A simple element of an object, as a child id names it: a line of a list (1-based), or a
+// label among the object's children; neither for the object itself.
+struct TPart {
+  long Line = 0;
+  const TLabel* Label = nullptr;
+};
+
 // A label there is to read: shown, drawn, and not an ornament.
 const TLabel* ReadLabel(const TControl& c) {
   const auto* label = dynamic_cast<const TLabel*>(&c);
-  if (label == nullptr || label->HandleAllocated() || label->BackendData == nullptr ||
-      !label->Visible() || label->Decorative())
+  if (label == nullptr || TGraphicPeer::Of(*label) == nullptr || !label->Visible() ||
+      label->Decorative())
     return nullptr;
   return label;
 }
@@ -134,7 +141,7 @@ void CollectReadChildren(HWND parent, std::vector<TReadChild>& out) {
 
 // Where a label is drawn, on the screen.
 RECT ScreenPlace(const TLabel& label) {
-  const auto* peer = static_cast<const TGraphicPeer*>(label.BackendData);
+  const TGraphicPeer* peer = TGraphicPeer::Of(label);
   RECT r = peer->Place();
   MapWindowPoints(peer->DrawingWindow(), nullptr, reinterpret_cast<POINT*>(&r), 2);
   return r;
@@ -281,16 +288,15 @@ class TAccessible final : public IAccessible {
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
     if (name == nullptr) return E_POINTER;
     *name = nullptr;
-    long line = 0;
-    const TLabel* label = nullptr;
-    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
-    if (line > 0) {
-      *name = MakeBstr(ToWide(List()->Lines()[static_cast<size_t>(line - 1)]));
+    TPart part;
+    if (HRESULT hr = Check(child, part); hr != S_OK) return hr;
+    if (part.Line > 0) {
+      *name = MakeBstr(ToWide(List()->Lines()[static_cast<size_t>(part.Line - 1)]));
       return S_OK;
     }
-    if (FKind == TAccessibleKind::Decoration && label == nullptr) return S_FALSE;
+    if (FKind == TAccessibleKind::Decoration && part.Label == nullptr) return S_FALSE;
     const std::wstring text =
-        label != nullptr ? ToWide(label->Caption()) : NameOf(*ControlOf(FHwnd));
+        part.Label != nullptr ? ToWide(part.Label->Caption()) : NameOf(*ControlOf(FHwnd));
     if (text.empty()) return S_FALSE;
     *name = MakeBstr(text);
     return S_OK;
@@ -317,26 +323,24 @@ class TAccessible final : public IAccessible {
   HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
     if (role == nullptr) return E_POINTER;
     InitVariant(role);
-    long line = 0;
-    const TLabel* label = nullptr;
-    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
+    TPart part;
+    if (HRESULT hr = Check(child, part); hr != S_OK) return hr;
     role->vt = VT_I4;
-    role->lVal = line > 0           ? ROLE_SYSTEM_LISTITEM
-                 : label != nullptr ? ROLE_SYSTEM_STATICTEXT
-                                    : Role();
+    role->lVal = part.Line > 0           ? ROLE_SYSTEM_LISTITEM
+                 : part.Label != nullptr ? ROLE_SYSTEM_STATICTEXT
+                                         : Role();
     return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
     if (state == nullptr) return E_POINTER;
     InitVariant(state);
-    long line = 0;
-    const TLabel* label = nullptr;
-    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
+    TPart part;
+    if (HRESULT hr = Check(child, part); hr != S_OK) return hr;
     state->vt = VT_I4;
-    state->lVal = line > 0           ? LineState(line - 1)
-                  : label != nullptr ? STATE_SYSTEM_READONLY
-                                     : State();
+    state->lVal = part.Line > 0           ? LineState(part.Line - 1)
+                  : part.Label != nullptr ? STATE_SYSTEM_READONLY
+                                          : State();
     return S_OK;
   }
 
@@ -375,10 +379,10 @@ class TAccessible final : public IAccessible {
   HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override {
     if (action == nullptr) return E_POINTER;
     *action = nullptr;
-    long line = 0;
-    const TLabel* label = nullptr;
-    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
-    if (line > 0 || label != nullptr || FKind != TAccessibleKind::PushButton) return S_FALSE;
+    TPart part;
+    if (HRESULT hr = Check(child, part); hr != S_OK) return hr;
+    if (part.Line > 0 || part.Label != nullptr || FKind != TAccessibleKind::PushButton)
+      return S_FALSE;
     *action = Ole()->SysAllocString(L"按下");
     return S_OK;
   }
@@ -388,10 +392,9 @@ class TAccessible final : public IAccessible {
   // the click is refused now, as it would be later, while the button takes no input or a
   // handler of its form is running.
   HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
-    long line = 0;
-    const TLabel* label = nullptr;
-    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
-    if (line > 0 || label != nullptr || FKind != TAccessibleKind::PushButton)
+    TPart part;
+    if (HRESULT hr = Check(child, part); hr != S_OK) return hr;
+    if (part.Line > 0 || part.Label != nullptr || FKind != TAccessibleKind::PushButton)
       return DISP_E_MEMBERNOTFOUND;
     const TControl& button = *ControlOf(FHwnd);
     const TCustomForm* form = button.ParentForm();
@@ -401,14 +404,13 @@ class TAccessible final : public IAccessible {
   }
 
   HRESULT STDMETHODCALLTYPE accSelect(long flags, VARIANT child) override {
-    long line = 0;
-    const TLabel* label = nullptr;
-    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
-    if (label != nullptr || !Focusable() || TakesNoInput(FHwnd)) return DISP_E_MEMBERNOTFOUND;
+    TPart part;
+    if (HRESULT hr = Check(child, part); hr != S_OK) return hr;
+    if (part.Label != nullptr || !Focusable() || TakesNoInput(FHwnd)) return DISP_E_MEMBERNOTFOUND;
     if ((flags & SELFLAG_TAKEFOCUS) != 0) SetFocus(FHwnd);
-    if (line > 0 && (flags & SELFLAG_TAKESELECTION) != 0) {
+    if (part.Line > 0 && (flags & SELFLAG_TAKESELECTION) != 0) {
       // As the user's choice of a line: selected, and the form told so.
-      SendMessageW(FHwnd, LB_SETCURSEL, static_cast<WPARAM>(line - 1), 0);
+      SendMessageW(FHwnd, LB_SETCURSEL, static_cast<WPARAM>(part.Line - 1), 0);
       SendMessageW(GetParent(FHwnd), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(FHwnd), LBN_SELCHANGE),
                    reinterpret_cast<LPARAM>(FHwnd));
     }
@@ -420,14 +422,13 @@ class TAccessible final : public IAccessible {
     if (left == nullptr || top == nullptr || width == nullptr || height == nullptr)
       return E_POINTER;
     *left = *top = *width = *height = 0;
-    long line = 0;
-    const TLabel* label = nullptr;
-    if (HRESULT hr = Check(child, line, label); hr != S_OK) return hr;
+    TPart part;
+    if (HRESULT hr = Check(child, part); hr != S_OK) return hr;
     RECT r{};
-    if (label != nullptr) {
-      r = ScreenPlace(*label);
-    } else if (line > 0) {
-      SendMessageW(FHwnd, LB_GETITEMRECT, static_cast<WPARAM>(line - 1),
+    if (part.Label != nullptr) {
+      r = ScreenPlace(*part.Label);
+    } else if (part.Line > 0) {
+      SendMessageW(FHwnd, LB_GETITEMRECT, static_cast<WPARAM>(part.Line - 1),
                    reinterpret_cast<LPARAM>(&r));
       MapWindowPoints(FHwnd, nullptr, reinterpret_cast<POINT*>(&r), 2);
     } else {
@@ -445,27 +446,26 @@ class TAccessible final : public IAccessible {
   HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* end) override {
     if (end == nullptr) return E_POINTER;
     InitVariant(end);
-    long line = 0;
-    const TLabel* label = nullptr;
-    if (HRESULT hr = Check(start, line, label); hr != S_OK) return hr;
+    TPart part;
+    if (HRESULT hr = Check(start, part); hr != S_OK) return hr;
     if (FKind == TAccessibleKind::List &&
-        (line > 0 || direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD)) {
+        (part.Line > 0 || direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD)) {
       const long count = static_cast<long>(List()->Count());
       long to = 0;
       switch (direction) {
         case NAVDIR_FIRSTCHILD:
-          to = line == 0 ? 1 : 0;
+          to = part.Line == 0 ? 1 : 0;
           break;
         case NAVDIR_LASTCHILD:
-          to = line == 0 ? count : 0;
+          to = part.Line == 0 ? count : 0;
           break;
         case NAVDIR_NEXT:
         case NAVDIR_DOWN:
-          to = line + 1;
+          to = part.Line + 1;
           break;
         case NAVDIR_PREVIOUS:
         case NAVDIR_UP:
-          to = line - 1;
+          to = part.Line - 1;
           break;
         default:
           return DISP_E_MEMBERNOTFOUND;
@@ -479,7 +479,7 @@ class TAccessible final : public IAccessible {
         direction != NAVDIR_NEXT && direction != NAVDIR_PREVIOUS)
       return DISP_E_MEMBERNOTFOUND;
     const bool forward = direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_NEXT;
-    if (label != nullptr) {
+    if (part.Label != nullptr) {
       // From a label, one of this object's simple elements, to its neighbour here.
       if (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD) return S_FALSE;
       return NavigateAmong(ReadChildren(), start.lVal - 1, forward, end);
@@ -549,31 +549,29 @@ class TAccessible final : public IAccessible {
 
   TXPTolvikListBox* List() const { return dynamic_cast<TXPTolvikListBox*>(ControlOf(FHwnd)); }
 
-  // S_OK for the object itself (line 0, no label), the 1-based line of a list, or a label
-  // among the object's children (a simple element).
-  HRESULT Check(const VARIANT& child, long& line, const TLabel*& label) const {
+  // What a child id names: S_OK for the object itself (an empty part), a line of a list,
+  // or a label among the object's children.
+  HRESULT Check(const VARIANT& child, TPart& part) const {
     if (!Alive()) return CO_E_OBJNOTCONNECTED;
     if (child.vt != VT_I4) return E_INVALIDARG;
-    line = 0;
-    label = nullptr;
+    part = TPart{};
     if (child.lVal == CHILDID_SELF) return S_OK;
     if (FKind == TAccessibleKind::List) {
       if (child.lVal < 1 || child.lVal > List()->Count()) return E_INVALIDARG;
-      line = child.lVal;
+      part.Line = child.lVal;
       return S_OK;
     }
     const std::vector<TReadChild> children = ReadChildren();
     if (child.lVal < 1 || static_cast<size_t>(child.lVal) > children.size()) return E_INVALIDARG;
-    label = children[static_cast<size_t>(child.lVal - 1)].Label;
-    return label != nullptr ? S_OK : E_INVALIDARG;
+    part.Label = children[static_cast<size_t>(child.lVal - 1)].Label;
+    return part.Label != nullptr ? S_OK : E_INVALIDARG;
   }
 
   HRESULT NoText(const VARIANT& child, BSTR* text) const {
     if (text == nullptr) return E_POINTER;
     *text = nullptr;
-    long line = 0;
-    const TLabel* label = nullptr;
-    const HRESULT hr = Check(child, line, label);
+    TPart part;
+    const HRESULT hr = Check(child, part);
     return hr == S_OK ? S_FALSE : hr;
   }
 
