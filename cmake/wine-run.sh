@@ -1,18 +1,41 @@
 #!/usr/bin/env bash
 # Runs a cross-built Windows program under Wine, as CTest's emulator and for the scripts.
 #
-#   wine-run.sh PROGRAM.exe [ARGS...]     run it (exit status is the program's)
-#   wine-run.sh --init                    only make sure the prefix exists
+#   wine-run.sh [--arch win32|win64] PROGRAM.exe [ARGS...]   run it (exit status is the program's)
+#   wine-run.sh [--arch win32|win64] --init BUILD_DIR        only make sure the prefix exists
 #
-# The 32-bit prefix lives in the build folder (RS_WINEPREFIX, or the folder holding
-# CMakeCache.txt above the program). ANSI code page 936 comes from LC_ALL=zh_CN.UTF-8.
-# Without a DISPLAY an Xvfb is started for this run and stopped afterwards. Every wait
-# is bounded: the program by RS_WINE_TIMEOUT seconds (default 600).
+# The architecture is the program's own (its PE header) unless given; for --init it is the
+# build folder's (its compiler). 32-bit programs run in a 32-bit prefix with the 32-bit
+# loader, 64-bit ones in a 64-bit prefix with /usr/lib/wine/wine64 (the /usr/bin/wine wrapper
+# prefers the 32-bit loader whenever it is installed). The prefix lives in the build folder
+# (RS_WINEPREFIX, or the folder holding CMakeCache.txt above the program). ANSI code page 936
+# comes from LC_ALL=zh_CN.UTF-8. Without a DISPLAY an Xvfb is started for this run and
+# stopped afterwards. Every wait is bounded: the program by RS_WINE_TIMEOUT seconds (default
+# 600).
 set -uo pipefail
 
 export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
-export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
+export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+
+arch=
+if [[ ${1:-} == --arch ]]; then
+  arch=${2:?win32 or win64}
+  shift 2
+fi
+
+# The machine field of a PE file: 0x8664 for x86-64, 0x14c for i386.
+pe_arch() {
+  local offset machine
+  offset=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [[ -n $offset ]] || return 1
+  machine=$(od -An -tx2 -j$((offset + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
+  case $machine in
+    8664) echo win64 ;;
+    014c) echo win32 ;;
+    *) return 1 ;;
+  esac
+}
 
 find_build_dir() {
   local d
@@ -25,16 +48,27 @@ find_build_dir() {
 }
 
 if [[ ${1:-} == --init ]]; then
-  build_dir=${2:-$PWD}
+  build_dir=$(cd "${2:-.}" && pwd) || exit 1
+  if [[ -z $arch ]]; then
+    arch=win32
+    grep -qs '^CMAKE_AR:.*x86_64-w64-mingw32' "$build_dir/CMakeCache.txt" && arch=win64
+  fi
 else
   build_dir=$(find_build_dir "${1:?program}")
+  [[ -n $arch ]] || arch=$(pe_arch "$1") || arch=win32
 fi
 export WINEPREFIX=${RS_WINEPREFIX:-$build_dir/wineprefix}
+export WINEARCH=$arch
+if [[ $arch == win64 ]]; then
+  export WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+else
+  export WINELOADER=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver32
+fi
 
 xvfb_pid=
 cleanup() {
   if [[ -n $xvfb_pid ]]; then
-    timeout 20 wineserver -w 2>/dev/null
+    timeout 20 "$WINESERVER" -w 2>/dev/null
     kill "$xvfb_pid" 2>/dev/null
     wait "$xvfb_pid" 2>/dev/null
   fi
@@ -67,8 +101,13 @@ mkdir -p "$WINEPREFIX"
 (
   flock -w 300 9 || { echo "wine-run: prefix lock timed out" >&2; exit 1; }
   if [[ ! -f $WINEPREFIX/system.reg ]]; then
-    timeout 300 wineboot -i >/dev/null 2>&1
-    timeout 60 wineserver -w 2>/dev/null
+    boot_log=$(LC_ALL=C; "$WINELOADER" --version 2>&1) &&
+      boot_log=$(timeout 300 "$WINELOADER" wineboot -i 2>&1)
+    timeout 60 "$WINESERVER" -w 2>/dev/null
+    if [[ ! -f $WINEPREFIX/system.reg ]]; then
+      echo "wine-run: cannot make the $arch Wine prefix $WINEPREFIX: ${boot_log%%$'\n'*}" >&2
+      exit 1
+    fi
   fi
   # Wine's own fonts (Marlett draws the title bar's buttons) are not found by this Wine
   # unless they are in the prefix.
@@ -81,14 +120,20 @@ mkdir -p "$WINEPREFIX"
   # Noto Sans CJK SC (fonts-noto-cjk) keeps every one. The same file ships in the package.
   if [[ ! -f $WINEPREFIX/.rs-fonts ]]; then
     reg_file=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/package/wine-fonts.reg
-    timeout 60 wine regedit "Z:${reg_file//\//\\}" >/dev/null 2>&1 &&
+    timeout 60 "$WINELOADER" regedit "Z:${reg_file//\//\\}" >/dev/null 2>&1 &&
       touch "$WINEPREFIX/.rs-fonts"
   fi
   # Xvfb has no window manager: Wine would wait 2 s for one at every hidden window
   # unless its windows are unmanaged.
   if [[ ! -f $WINEPREFIX/.rs-unmanaged ]]; then
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
+    timeout 60 "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
       touch "$WINEPREFIX/.rs-unmanaged"
+  fi
+  # A program that dies of an exception nobody handles ends at once, with Wine's report on
+  # stderr, instead of waiting behind Wine's crash dialog until its time runs out.
+  if [[ ! -f $WINEPREFIX/.rs-nocrashdialog ]]; then
+    timeout 60 "$WINELOADER" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD \
+      /d 0 /f >/dev/null 2>&1 && touch "$WINEPREFIX/.rs-nocrashdialog"
   fi
 ) 9>"$WINEPREFIX.lock" || exit 1
 
@@ -99,7 +144,7 @@ mkdir -p "$WINEPREFIX"
 # tests run and removes it when they end, so a file left behind is a program that died.
 exit_marker=$(mktemp -u "${TMPDIR:-/tmp}/rs-wine-exit.XXXXXX")
 export TEST_PREMATURE_EXIT_FILE="Z:${exit_marker//\//\\}"
-timeout -k 10 "${RS_WINE_TIMEOUT:-600}" wine "$@"
+timeout -k 10 "${RS_WINE_TIMEOUT:-600}" "$WINELOADER" "$@"
 status=$?
 if [[ -e $exit_marker ]]; then
   rm -f "$exit_marker"

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
-# Checks the built module as the host loads it: a PE32 i386 DLL whose only export is
-# ShowFrmOption at ordinal 1, importing nothing but system DLLs, ModuleLib.dll and
-# logQuery.dll (no compiler runtime DLL beside it).
+# Checks the built module as the host loads it: a PE32 i386 DLL (x86) or a PE32+ x86-64 DLL
+# (x64) whose only export is ShowFrmOption at ordinal 1, importing nothing but system DLLs,
+# ModuleLib.dll and logQuery.dll (no compiler runtime DLL beside it).
 #
-#   check_module_dll.sh OBJDUMP ReaderSettings.dll
+#   check_module_dll.sh OBJDUMP ReaderSettings.dll x86|x64
 set -uo pipefail
-objdump=$1 dll=$2
+objdump=$1 dll=$2 arch=${3:-x86}
 fail=0
 err() { echo "FAIL: $*"; fail=1; }
 
 dump=$("$objdump" -p "$dll") || { echo "FAIL: cannot read $dll"; exit 1; }
 
-grep -q '^architecture: i386' <<<"$("$objdump" -f "$dll")" || err "not an i386 image"
-grep -qE '^Magic[[:space:]]+010b[[:space:]]+\(PE32\)' <<<"$dump" || err "not a PE32 image"
+case $arch in
+  x86) machine='i386' magic='010b[[:space:]]+\(PE32\)' format=PE32 ;;
+  x64) machine='i386:x86-64' magic='020b[[:space:]]+\(PE32\+\)' format=PE32+ ;;
+  *) echo "FAIL: unknown architecture $arch"; exit 1 ;;
+esac
+grep -qx "architecture: $machine, flags 0x[0-9a-f]*:" <<<"$("$objdump" -f "$dll")" ||
+  err "not an $machine image"
+grep -qE "^Magic[[:space:]]+$magic" <<<"$dump" || err "not a $format image"
 
 exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | grep -E '^\s+\[' || true)
 base=$(sed -nE 's/^Ordinal Base[[:space:]]+([0-9]+).*/\1/p' <<<"$dump" | head -1)
