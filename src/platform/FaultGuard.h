@@ -90,7 +90,7 @@ auto CallFaultContained(const char* operation, Call&& call) {
     std::remove_reference_t<Call>* Function;
     TResult Result;
   } frame{&call, TResult{}};
-  auto body = [](void* context) noexcept {
+  auto body = [](void* context) {
     auto* f = static_cast<TFrame*>(context);
     f->Result = (*f->Function)();
   };

@@ -136,7 +136,7 @@ class TEntryPoint {
       const uint32_t words[sizeof...(Args) + 1] = {
           scard_detail::ArgumentWord(std::forward<Args>(args))...};
       int32_t stackOffset = 0;
-      const uint32_t result = CallFaultContained(FExportName, [&]() noexcept {
+      const uint32_t result = CallFaultContained(FExportName, [&]() {
         return CallStdcallChecked(reinterpret_cast<const void*>(address), words, sizeof...(Args),
                                   stackOffset);
       });
@@ -147,7 +147,7 @@ class TEntryPoint {
       return scard_detail::ResultOfWord<TResult>(result);
 #else
       return CallFaultContained(FExportName,
-                                [&]() noexcept { return address(std::forward<Args>(args)...); });
+                                [&]() { return address(std::forward<Args>(args)...); });
 #endif
     } catch (const ProcessorFaultError& e) {
       MarkLibraryFaulted(FModule, {FExportName, ProcessorFaultCause(e.Code())});
