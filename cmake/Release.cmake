@@ -1,6 +1,6 @@
 # The release: the project version (project(... VERSION)) in the version resource of
 # ReaderSettings.dll and in `modhost --version`, and the install rules from which
-# scripts/package makes build/dist/ReaderSettings-<version>-win32.zip.
+# scripts/package makes build/dist/ReaderSettings-<version>-win32.zip and -win64.zip.
 #
 # Package layout (install prefix):
 #   ReaderSettings.dll  ReaderSettings.dll.debug  README.txt  integration.md  CHANGELOG.md
@@ -31,7 +31,12 @@ set(RS_ORIGINAL_FILENAME "ReaderSettings.dll")
 set(RS_VERSION_LANGUAGE 0x0804)
 set(RS_VERSION_CODEPAGE 1200)
 set(RS_VERSION_BLOCK "080404B0")
-set(RS_PACKAGE_NAME "ReaderSettings-${PROJECT_VERSION}-win32")
+# One package per architecture: -win32 (x86, for 32-bit hosts) and -win64 (x64).
+if(RS_WIN_ARCH STREQUAL "x64")
+  set(RS_PACKAGE_NAME "ReaderSettings-${PROJECT_VERSION}-win64")
+else()
+  set(RS_PACKAGE_NAME "ReaderSettings-${PROJECT_VERSION}-win32")
+endif()
 set(RS_RELEASE_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 if(WIN32)

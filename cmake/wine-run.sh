@@ -4,8 +4,8 @@
 #   wine-run.sh [--arch win32|win64] PROGRAM.exe [ARGS...]   run it (exit status is the program's)
 #   wine-run.sh [--arch win32|win64] --init BUILD_DIR        only make sure the prefix exists
 #
-# The architecture is the program's own (its PE header) unless given; for --init it is the
-# build folder's (its compiler). 32-bit programs run in a 32-bit prefix with the 32-bit
+# The architecture is the one given (--arch, or RS_WINEARCH), else the program's own (its PE
+# header; win32 for what is no PE file, such as cmd); for --init, the build folder's. 32-bit programs run in a 32-bit prefix with the 32-bit
 # loader, 64-bit ones in a 64-bit prefix with /usr/lib/wine/wine64 (the /usr/bin/wine wrapper
 # prefers the 32-bit loader whenever it is installed). The prefix lives in the build folder
 # (RS_WINEPREFIX, or the folder holding CMakeCache.txt above the program). ANSI code page 936
@@ -18,7 +18,7 @@ export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
-arch=
+arch=${RS_WINEARCH:-}
 if [[ ${1:-} == --arch ]]; then
   arch=${2:?win32 or win64}
   shift 2

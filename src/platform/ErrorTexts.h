@@ -75,6 +75,20 @@ inline std::string ProcessorFaultText(std::string_view operation, uint32_t code,
       .append(HexCode(address));
 }
 
+// An exception raised by software inside a call into another library (a C++ or Delphi
+// exception, any RaiseException) that the library left unhandled; contained, the call was
+// abandoned.
+//   "库函数执行时引发了未处理的异常，调用已中止 SCConnectReader，异常代码 E06D7363，地址 6A2C1000"
+inline std::string SoftwareExceptionText(std::string_view operation, uint32_t code,
+                                         uintptr_t address) {
+  return std::string("库函数执行时引发了未处理的异常，调用已中止 ")
+      .append(operation)
+      .append("，异常代码 ")
+      .append(HexCode(code))
+      .append("，地址 ")
+      .append(HexCode(address));
+}
+
 // A reader library function returned with the stack pointer off: the library was built
 // with another calling convention than stdcall. The library is not called again.
 //   "读卡器库函数的调用约定不符，已停止使用该读卡器库：SCConnectReader calling convention,
@@ -93,6 +107,15 @@ inline std::string CallingConventionText(std::string_view exportName, int32_t st
 //    fault C0000005"
 inline std::string LibraryFaultedText(std::string_view firstFault) {
   return std::string("读卡器库此前已出错，请重新启动主程序后再使用读卡器。首次出错：")
+      .append(firstFault);
+}
+
+// A call into a reader library that was stopped earlier in this process because it is built
+// with another calling convention than stdcall; no call was made. A restart would not help.
+//   "该读卡器库的调用约定不符（应为 stdcall），请更换为正确编译的读卡器库。首次出错：
+//    SCConnectReader calling convention"
+inline std::string WrongCallingConventionLibraryText(std::string_view firstFault) {
+  return std::string("该读卡器库的调用约定不符（应为 stdcall），请更换为正确编译的读卡器库。首次出错：")
       .append(firstFault);
 }
 

@@ -54,6 +54,15 @@ inline constexpr uint32_t kFaultIllegalInstruction = 0xC000001D;
 inline constexpr uint32_t kFaultIntegerDivideByZero = 0xC0000094;
 inline constexpr uint32_t kFaultIntegerOverflow = 0xC0000095;
 inline constexpr uint32_t kFaultFloatingPoint = 0xC0000090;  // invalid operation
+// Exceptions raised by software that the guard contains too: a C++ exception (the code of
+// Microsoft's C++ runtime, also given natively for any C++ exception out of a call) and a
+// Delphi exception.
+inline constexpr uint32_t kExceptionCpp = 0xE06D7363;
+inline constexpr uint32_t kExceptionDelphi = 0x0EEDFADE;
+
+// True for the codes of processor faults (access violation, illegal instruction, arithmetic
+// and floating-point faults, ...); false for exceptions raised by software.
+bool IsProcessorFaultCode(uint32_t code);
 
 // What a contained call ended with: no fault (Code 0), or the fault's code and address.
 struct TProcessorFault {
@@ -64,8 +73,9 @@ struct TProcessorFault {
 // True where faults are contained (32-bit Windows, POSIX).
 bool FaultContainmentAvailable();
 
-// Runs body(context) contained. Returns true when body returned; false when a processor
-// fault was contained, described in fault. body must not throw.
+// Runs body(context) contained. Returns true when body returned; false when an exception
+// was contained (a processor fault or a software exception that the called code left
+// unhandled, a C++ exception natively), described in fault.
 bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& fault);
 
 #if defined(_WIN32) && defined(__i386__)
@@ -82,7 +92,7 @@ uint32_t CallStdcallChecked(const void* function, const uint32_t* args, uint32_t
 #endif
 
 // Runs call() contained and returns its result; raises ProcessorFaultError(operation, ...)
-// when a processor fault was contained. call must not throw.
+// when an exception was contained.
 template <typename Call>
 auto CallFaultContained(const char* operation, Call&& call) {
   using TResult = decltype(call());

@@ -125,8 +125,14 @@ bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& faul
     ++calls.Depth;
     void* gap = alloca(kRecoveryGap);
     asm volatile("" : : "r"(gap) : "memory");
-    body(context);
-    returned = true;
+    try {
+      body(context);
+      returned = true;
+    } catch (...) {
+      // A C++ exception out of the called code is contained as on Windows, under the code
+      // Windows gives C++ exceptions.
+      fault.Code = kExceptionCpp;
+    }
   }
   --calls.Depth;
   if (!returned) RestoreFloatControl(floatControl);

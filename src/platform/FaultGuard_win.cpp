@@ -140,29 +140,6 @@ _RsCallStdcall:
 
 namespace {
 
-bool IsProcessorFault(DWORD code) {
-  switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION:
-    case EXCEPTION_IN_PAGE_ERROR:
-    case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_PRIV_INSTRUCTION:
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_INT_OVERFLOW:
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-    case EXCEPTION_DATATYPE_MISALIGNMENT:
-    case EXCEPTION_FLT_DENORMAL_OPERAND:
-    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
-    case EXCEPTION_FLT_INEXACT_RESULT:
-    case EXCEPTION_FLT_INVALID_OPERATION:
-    case EXCEPTION_FLT_OVERFLOW:
-    case EXCEPTION_FLT_STACK_CHECK:
-    case EXCEPTION_FLT_UNDERFLOW:
-      return true;
-    default:
-      return false;
-  }
-}
-
 constexpr DWORD kUnwinding = 0x2 | 0x4;  // EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND
 constexpr DWORD kDirectionFlag = 0x400;
 constexpr DWORD kTrapFlag = 0x100;
@@ -182,17 +159,25 @@ thread_local TThreadRecovery tRecovery;
 extern "C" EXCEPTION_DISPOSITION __cdecl RsFaultHandler(EXCEPTION_RECORD* record,
                                                         void* establisherFrame, CONTEXT* context,
                                                         void*) {
-  // Unwinds pass through, and so does everything that is not a processor fault.
-  if ((record->ExceptionFlags & kUnwinding) != 0 || !IsProcessorFault(record->ExceptionCode))
-    return ExceptionContinueSearch;
   // The point is found by the record's address in this thread's own list; nothing but the
   // record itself is read from the stack.
   TThreadRecovery& recovery = tRecovery;
-  TRecoveryPoint* point = nullptr;
-  for (int i = recovery.Depth - 1; i >= 0 && point == nullptr; --i)
-    if (recovery.Points[i].Record == reinterpret_cast<uintptr_t>(establisherFrame))
-      point = &recovery.Points[i];
-  if (point == nullptr) return ExceptionContinueSearch;
+  int index = recovery.Depth - 1;
+  while (index >= 0 &&
+         recovery.Points[index].Record != reinterpret_cast<uintptr_t>(establisherFrame))
+    --index;
+  if (index < 0) return ExceptionContinueSearch;
+  if ((record->ExceptionFlags & kUnwinding) != 0) {
+    // An unwind to a handler further out passes this call (our own unwind stops below our
+    // registration): it and the calls inside it are over.
+    recovery.Depth = index;
+    return ExceptionContinueSearch;
+  }
+  // Every exception the library leaves unhandled is contained, software ones (a C++ or
+  // Delphi exception, any RaiseException) as well as processor faults; a stack overflow is
+  // left to the system, since the guard page it used is gone.
+  if (record->ExceptionCode == EXCEPTION_STACK_OVERFLOW) return ExceptionContinueSearch;
+  TRecoveryPoint* point = &recovery.Points[index];
   point->Code = record->ExceptionCode;
   point->Address = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
   // The library's own termination handlers between the fault and our registration run
@@ -218,8 +203,9 @@ bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& faul
   TRecoveryPoint& point = recovery.Points[recovery.Depth];
   point = {};
   ++recovery.Depth;
+  const int depth = recovery.Depth - 1;
   const int faulted = RsRunContained(body, context, &point);
-  --recovery.Depth;
+  recovery.Depth = depth;
   if (faulted == 0) return true;
   fault.Code = point.Code;
   fault.Address = point.Address;

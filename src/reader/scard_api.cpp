@@ -30,7 +30,9 @@ CallingConventionError::CallingConventionError(const char* exportName, int32_t s
     : Exception(errortext::CallingConventionText(exportName, stackOffset)) {}
 
 LibraryFaultedError::LibraryFaultedError(const TLibraryFault& first)
-    : Exception(errortext::LibraryFaultedText(first.Function + " " + first.Cause)) {}
+    : Exception(first.Cause == kCallingConventionCause
+                    ? errortext::WrongCallingConventionLibraryText(first.Function + " " + first.Cause)
+                    : errortext::LibraryFaultedText(first.Function + " " + first.Cause)) {}
 
 const TLibraryFault* FindLibraryFault(TModuleHandle module) {
   if (module == 0) return nullptr;
@@ -52,7 +54,7 @@ void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault) {
 }
 
 std::string ProcessorFaultCause(uint32_t code) {
-  return "processor fault " + errortext::HexCode(code);
+  return (IsProcessorFaultCode(code) ? "processor fault " : "exception ") + errortext::HexCode(code);
 }
 
 TCommonDllInvoker::~TCommonDllInvoker() {

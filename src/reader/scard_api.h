@@ -62,8 +62,11 @@ class CallingConventionError : public Exception {
   CallingConventionError(const char* exportName, int32_t stackOffset);
 };
 
+// The cause of a library's first fault when it returned with another calling convention.
+inline constexpr const char* kCallingConventionCause = "calling convention";
 // The first fault of a library, kept for the life of the process: the export it happened
-// in and its technical description ("processor fault C0000005", "calling convention").
+// in and its technical description ("processor fault C0000005", "exception E06D7363",
+// "calling convention").
 struct TLibraryFault {
   std::string Function;
   std::string Cause;
@@ -117,12 +120,20 @@ class TEntryPoint {
  public:
   explicit TEntryPoint(const char* exportName) : FExportName(exportName) {}
 
-  // A processor fault inside the call that the library does not handle itself raises
-  // ProcessorFaultError naming the export, where the platform contains faults
-  // (platform/FaultGuard.h); on 32-bit Windows a return with the stack pointer off
+  // A processor fault or a software exception inside the call that the library does not
+  // handle itself raises ProcessorFaultError naming the export, where the platform contains
+  // faults (platform/FaultGuard.h); on 32-bit Windows a return with the stack pointer off
   // raises CallingConventionError. Both mark the library faulted.
   template <typename... Args>
   decltype(auto) operator()(Args&&... args) const {
+    return CallThen([](auto result) { return result; }, std::forward<Args>(args)...);
+  }
+
+  // As the call, and read(result) runs inside the same containment: what the library's
+  // result points to is read there, so that a bad pointer is the library's fault, not a
+  // crash of ours. read must not allocate (a fault abandons it where it stands).
+  template <typename Read, typename... Args>
+  decltype(auto) CallThen(Read&& read, Args&&... args) const {
     if (FAddress == nullptr) {
       if (FLoadFailure != nullptr) throw EmptyEntryPointError(FExportName, *FLoadFailure);
       throw EmptyEntryPointError(FExportName);
@@ -136,18 +147,19 @@ class TEntryPoint {
       const uint32_t words[sizeof...(Args) + 1] = {
           scard_detail::ArgumentWord(std::forward<Args>(args))...};
       int32_t stackOffset = 0;
-      const uint32_t result = CallFaultContained(FExportName, [&]() {
-        return CallStdcallChecked(reinterpret_cast<const void*>(address), words, sizeof...(Args),
-                                  stackOffset);
+      auto result = CallFaultContained(FExportName, [&]() {
+        const uint32_t word = CallStdcallChecked(reinterpret_cast<const void*>(address), words,
+                                                 sizeof...(Args), stackOffset);
+        return read(scard_detail::ResultOfWord<TResult>(word));
       });
       if (stackOffset != 0) {
-        MarkLibraryFaulted(FModule, {FExportName, "calling convention"});
+        MarkLibraryFaulted(FModule, {FExportName, kCallingConventionCause});
         throw CallingConventionError(FExportName, stackOffset);
       }
-      return scard_detail::ResultOfWord<TResult>(result);
+      return result;
 #else
       return CallFaultContained(FExportName,
-                                [&]() { return address(std::forward<Args>(args)...); });
+                                [&]() { return read(address(std::forward<Args>(args)...)); });
 #endif
     } catch (const ProcessorFaultError& e) {
       MarkLibraryFaulted(FModule, {FExportName, ProcessorFaultCause(e.Code())});

@@ -7,6 +7,9 @@
 
 namespace {
 
+// The most of a reader library's error text that is shown.
+constexpr size_t kLibraryErrorTextMax = 1024;
+
 struct TReaderErrorEntry {
   int32_t First;  // inclusive, signed
   int32_t Last;   // inclusive, signed
@@ -65,9 +68,21 @@ void ShowReaderError(int32_t ErrCode, TLURMScardInvoker& Invoker) {
     return;
   }
   const std::string hex = errortext::HexCode(static_cast<uint32_t>(ErrCode));
-  // The library's text is read at once: it stays the library's.
-  const char* libraryText = Invoker.SCGetErrorText(ErrCode);
-  const std::string library = libraryText != nullptr ? libraryText : "";
+  // The library's text stays the library's: it is copied, bounded, inside the contained call,
+  // so that a bad pointer is reported as the library's fault.
+  struct TTextCopy {
+    char Text[kLibraryErrorTextMax + 1];
+    size_t Length;
+  };
+  const TTextCopy copy = Invoker.SCGetErrorText.CallThen(
+      [](const char* text) {
+        TTextCopy c{};
+        while (text != nullptr && c.Length < kLibraryErrorTextMax && text[c.Length] != '\0')
+          c.Text[c.Length] = text[c.Length], ++c.Length;
+        return c;
+      },
+      ErrCode);
+  const std::string library(copy.Text, copy.Length);
   const HostString format = HostMsgText(kMsgReaderErrorFormat);
   std::optional<std::string> text = FillCatalogueFormat(format.View(), {hex, library});
   if (!text) text = std::string(hex) + " " + library;

@@ -28,8 +28,10 @@ tmp=$(mktemp -d "${TMPDIR:-/tmp}/rs-package.XXXXXX")
 prefix=
 cleanup() {
   if [[ -n $prefix ]]; then
-    WINEPREFIX=$prefix timeout 30 wineserver -k 2>/dev/null
-    WINEPREFIX=$prefix timeout 30 wineserver -w 2>/dev/null
+    local server=/usr/lib/wine/wineserver32
+    [[ ${RS_WINEARCH:-} == win64 ]] && server=/usr/lib/wine/wineserver64
+    WINEPREFIX=$prefix timeout 30 "$server" -k 2>/dev/null
+    WINEPREFIX=$prefix timeout 30 "$server" -w 2>/dev/null
   fi
   rm -rf "$tmp" "$tmp.lock"
 }
@@ -48,9 +50,19 @@ unpack() {
 # Windows form of a Unix path under Wine (drive Z: is the Unix root).
 winpath() { echo "Z:${1//\//\\}"; }
 
+# The package's architecture is the last part of its name: win32 (x86) or win64 (x64); its
+# programs run in a Wine prefix of that architecture.
+package_arch() {
+  case $1 in
+    *-win64) arch=x64; export RS_WINEARCH=win64 ;;
+    *) arch=x86; export RS_WINEARCH=win32 ;;
+  esac
+}
+
 case $mode in
 contents)
   build=$1 out=$2 name=$3 objdump=$4 objcopy=$5
+  package_arch "$name"
   "$src/scripts/package" --pack "$build" "$out" || { echo "FAIL: scripts/package --pack"; exit 1; }
   unpack "$out" "$name"
   want=$(sort <<'LAYOUT'
@@ -111,11 +123,12 @@ if want != got:
     sys.exit(f"FAIL: debug link CRC {want:08x}, ReaderSettings.dll.debug has {got:08x}")
 print(f"debug link: {name.decode()} crc {got:08x}")
 CHECK
-  bash "$here/check_module_dll.sh" "$objdump" "$dll" || err "the shipped module fails the DLL check"
+  bash "$here/check_module_dll.sh" "$objdump" "$dll" "$arch" || err "the shipped module fails the DLL check"
   ;;
 
 version)
   out=$1 name=$2 exe=$3
+  package_arch "$name"
   shift 3
   unpack "$out" "$name"
   "$src/cmake/wine-run.sh" "$exe" "$(winpath "$pkg/ReaderSettings.dll")" >"$tmp/version.txt"
@@ -130,13 +143,14 @@ version)
 
 fresh-prefix)
   out=$1 name=$2 version=$3
+  package_arch "$name"
   unpack "$out" "$name"
   testing=$pkg/testing
   grep -q '^Mode=interactive' "$testing/host/Host.ini" || err "the shipped Host.ini is not interactive"
   prefix=$tmp/prefix
   export RS_WINEPREFIX=$prefix
   unset WINEPATH WINEDLLPATH
-  "$src/cmake/wine-run.sh" --init || { echo "FAIL: cannot make a Wine prefix"; exit 1; }
+  "$src/cmake/wine-run.sh" --init "$tmp" || { echo "FAIL: cannot make a Wine prefix"; exit 1; }
   cd "$testing" || exit 1
   "$src/cmake/wine-run.sh" cmd /c "$(winpath "$testing/try.cmd")" --script sample-script.txt \
     --timeout 90 >"$tmp/run.txt" 2>&1

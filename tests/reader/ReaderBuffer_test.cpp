@@ -6,6 +6,9 @@
 
 #include <cstdio>
 #include <stdexcept>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "FloatState.h"
 #include "ReaderWorld.h"
@@ -177,6 +180,35 @@ TEST(FaultGuard, ACheckedCallFindsTheArgumentsAFunctionLeftOnTheStack) {
   }
 }
 #endif
+
+// Raises a software exception as a library's C interface lets one escape: RaiseException
+// with an application's code on Windows, a C++ exception natively.
+void RaiseSoftwareException(void*) {
+#if defined(_WIN32)
+  RaiseException(0xE0000001, 0, 0, nullptr);
+#else
+  throw std::runtime_error("raised by the called code");
+#endif
+}
+
+TEST(FaultGuard, SoftwareExceptionsAreContainedAndLeaveTheGuardWhole) {
+#if defined(_WIN32)
+  const uint32_t kRaised = 0xE0000001;
+#else
+  const uint32_t kRaised = kExceptionCpp;
+#endif
+  // More than the nesting depth, one after another: none leaves the guard a level short.
+  for (int i = 0; i < 9; ++i) {
+    TProcessorFault fault;
+    EXPECT_FALSE(RunFaultContained(RaiseSoftwareException, nullptr, fault)) << i;
+    EXPECT_EQ(fault.Code, kRaised) << i;
+  }
+  TProcessorFault fault;
+  EXPECT_FALSE(RunFaultContained(NullWrite, nullptr, fault));
+  EXPECT_EQ(fault.Code, kFaultAccessViolation);
+  EXPECT_FALSE(IsProcessorFaultCode(kRaised));
+  EXPECT_TRUE(IsProcessorFaultCode(kFaultAccessViolation));
+}
 
 TEST(FaultGuard, AnInnerContainedCallTakesItsOwnFault) {
   struct TOuter {

@@ -120,9 +120,17 @@ check slow 0 err "modhost: waiting 2 s for line 1 (wait 6000) to finish"
 if ((windows)); then
   make_world record
   ( "$wine_run" --init "$(dirname "$bin")" >/dev/null 2>&1
-    export LC_ALL=C LANG=C WINEARCH=win32 WINEDEBUG=-all
+    # The loader of modhost's architecture: 0x8664 in the PE header is x86-64.
+    offset=$(od -An -tu4 -j60 -N4 "$modhost" | tr -d ' ')
+    loader=/usr/lib/wine/wine
+    export WINEARCH=win32
+    if [[ $(od -An -tx2 -j$((offset + 4)) -N2 "$modhost" | tr -d ' ') == 8664 ]]; then
+      loader=/usr/lib/wine/wine64
+      export WINEARCH=win64
+    fi
+    export LC_ALL=C LANG=C WINEDEBUG=-all
     export WINEPREFIX=${RS_WINEPREFIX:-$(dirname "$bin")/wineprefix}
-    timeout -k 10 120 wine "$modhost" --profile "Z:$tmp/no-such-profile" ) \
+    timeout -k 10 120 "$loader" "$modhost" --profile "Z:$tmp/no-such-profile" ) \
     >"$tmp/codepage.raw" 2>"$tmp/codepage.rawerr"
   echo $? >"$tmp/codepage.status"
   tr -d '\r' <"$tmp/codepage.raw" >"$tmp/codepage.out"

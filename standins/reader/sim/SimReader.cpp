@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +47,11 @@ struct TSimConfig {
   int FaultStackOverrun = 0;
   // The export that returns as a cdecl function would, leaving its arguments.
   std::string CdeclIn;
+  // Instead of its processor fault, the export raises this software exception (Windows:
+  // RaiseException with this code; natively a C++ exception); 0: none.
+  uint32_t RaiseCode = 0;
+  // SCGetErrorText returns this address instead of a text; 0: its text.
+  uintptr_t ErrorTextAddress = 0;
 };
 
 // What the faulty variant does at the end of an export: nothing, or fault (after
@@ -54,6 +60,7 @@ struct TFaultPlan {
   bool Fault = false;
   bool X87 = false;
   int StackOverrun = 0;
+  uint32_t Raise = 0;
 };
 
 #if defined(_WIN32)
@@ -160,6 +167,10 @@ TSimConfig LoadConfig() {
       config.FaultStackOverrun = std::atoi(value.c_str());
     } else if (key == "cdecl") {
       config.CdeclIn = value;
+    } else if (key == "raise") {
+      config.RaiseCode = static_cast<uint32_t>(ParseCode(value));
+    } else if (key == "errortextaddress") {
+      config.ErrorTextAddress = static_cast<uintptr_t>(std::strtoull(value.c_str(), nullptr, 0));
 #endif
     }
   }
@@ -182,7 +193,10 @@ void Trace(const TSimConfig& config, const std::string& line) {
 TFaultPlan PlanFault(const TSimConfig& config, const char* exportName) {
   if (config.FaultIn != exportName) return {};
   Trace(config, std::string(exportName) + " fault");
-  return {.Fault = true, .X87 = config.FaultX87, .StackOverrun = config.FaultStackOverrun};
+  return {.Fault = true,
+          .X87 = config.FaultX87,
+          .StackOverrun = config.FaultStackOverrun,
+          .Raise = config.RaiseCode};
 }
 
 // The pointer is read through a volatile object so the compiler emits a real store to
@@ -219,7 +233,19 @@ __attribute__((noinline)) void OverrunOwnStackThenFault(int count) {
   WriteToAddressZero();
 }
 
+// Raises a software exception through the library's C interface, as a library whose C++ or
+// Delphi code lets one escape does.
+[[noreturn]] void RaiseSoftwareException(uint32_t code) {
+#if defined(_WIN32)
+  RaiseException(code, 0, 0, nullptr);
+  std::abort();
+#else
+  throw std::runtime_error("simulated reader library exception " + std::to_string(code));
+#endif
+}
+
 void Fault(const TFaultPlan& plan) {
+  if (plan.Raise != 0) RaiseSoftwareException(plan.Raise);
   if (plan.X87) DisturbFloatingPoint();
   if (plan.StackOverrun > 0) OverrunOwnStackThenFault(plan.StackOverrun);
   WriteToAddressZero();
@@ -369,6 +395,7 @@ const char* RS_SCARD_CALL SCGetErrorText(int32_t code) {
     Trace(config, "SCGetErrorText code=" + std::to_string(code));
     fault = PlanFault(config, "SCGetErrorText");
     if (config.NullErrorText) return nullptr;
+    if (config.ErrorTextAddress != 0) return reinterpret_cast<const char*>(config.ErrorTextAddress);
     text = config.ErrorText;
     return text.c_str();
   }();
