@@ -110,7 +110,7 @@ void ReadTree(IAccessible* acc, int depth, std::vector<std::wstring>& out) {
     const HRESULT hr = acc->get_accChild(id, &dispatch);
     IAccessible* child = nullptr;
     if (hr == S_OK && dispatch != nullptr &&
-        dispatch->QueryInterface(IID_IAccessible, reinterpret_cast<void**>(&child)) == S_OK) {
+        dispatch->QueryInterface(__uuidof(IAccessible), reinterpret_cast<void**>(&child)) == S_OK) {
       ReadTree(child, depth + 1, out);
       child->Release();
     } else {
@@ -122,7 +122,7 @@ void ReadTree(IAccessible* acc, int depth, std::vector<std::wstring>& out) {
 
 IAccessible* ObjectOf(HWND hwnd) {
   IAccessible* acc = nullptr;
-  if (FAILED(AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+  if (FAILED(AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
                                         reinterpret_cast<void**>(&acc))))
     return nullptr;
   return acc;
@@ -405,7 +405,7 @@ TEST(ReaderDialogAccessibility, NavigationFollowsTheReadOrder) {
           if (end.vt == VT_I4) got[i] = Describe(acc, end.lVal);
           IAccessible* to = nullptr;
           if (end.vt == VT_DISPATCH &&
-              end.pdispVal->QueryInterface(IID_IAccessible, reinterpret_cast<void**>(&to)) ==
+              end.pdispVal->QueryInterface(__uuidof(IAccessible), reinterpret_cast<void**>(&to)) ==
                   S_OK) {
             got[i] = Describe(to, CHILDID_SELF);
             to->Release();

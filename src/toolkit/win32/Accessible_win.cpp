@@ -204,7 +204,7 @@ class TAccessible final : public IAccessible {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (out == nullptr) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, IID_IAccessible)) {
+        IsEqualIID(riid, __uuidof(IAccessible))) {
       *out = static_cast<IAccessible*>(this);
       AddRef();
       return S_OK;
@@ -701,7 +701,7 @@ LRESULT AnswerGetObject(TWindowPeer& peer, WPARAM wp, LPARAM lp) {
   if (static_cast<LONG>(lp) != OBJID_CLIENT) return 0;
   TAccessible* object = ObjectFor(peer.Hwnd());
   if (object == nullptr) return 0;
-  const LRESULT result = Ole()->LresultFromObject(IID_IAccessible, wp, object);
+  const LRESULT result = Ole()->LresultFromObject(__uuidof(IAccessible), wp, object);
   return FAILED(static_cast<HRESULT>(result)) ? 0 : result;
 }
 
