@@ -70,8 +70,10 @@
 // that another program holds in a way that refuses this is tried again for up to a
 // second; then the write is refused as before, except where the holder lets others
 // write the file too (a Windows share mode with writing): that file is written as
-// before, its holder's writes not kept out. Readers are not kept out: a read during
-// an in-place write may see it half done.
+// before, its holder's writes not kept out. A missing file is created without ever
+// replacing one that another writer created meanwhile: that file is read and edited
+// instead, so two writers creating it at once keep both keys. Readers are not kept
+// out: a read during an in-place write may see it half done.
 //
 // A crash (of the process or the system) in the middle of an in-place write can
 // leave: while the bytes beyond the old end are written, the old bytes followed by

@@ -140,13 +140,15 @@ enum class TReplaced {
   Done,
   NotDone,     // nothing changed; the held handle is still open
   MoveFailed,  // nothing changed, but the held handle is closed
+  Exists,      // creating: another writer created the file meanwhile; nothing changed
 };
 
 // Writes bytes to a temporary file beside target and moves it over target, with the
 // old file's attributes and creation time (its access rights are the folder's, as
 // the new file's are). The handle that keeps other writers out of target is closed
-// just before the move, which it would refuse. Nothing is left behind when a step
-// fails.
+// just before the move, which it would refuse. With no old file the move creates
+// target and never replaces a file that another writer created meanwhile. Nothing is
+// left behind when a step fails.
 TReplaced ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_view bytes,
                        UniqueKernelHandle& held) {
   static std::atomic<unsigned> counter{0};
@@ -180,10 +182,13 @@ TReplaced ReplaceWhole(const std::wstring& target, const TOldFile* old, std::str
     }
   }
   held.Reset();
-  if (!MoveFileExW(temp.c_str(), target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  const DWORD replace = old != nullptr ? MOVEFILE_REPLACE_EXISTING : 0;
+  if (!MoveFileExW(temp.c_str(), target.c_str(), replace | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
     SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temp.c_str());
+    if (old == nullptr && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
+      return TReplaced::Exists;
     return TReplaced::MoveFailed;
   }
   return TReplaced::Done;
@@ -305,19 +310,31 @@ void UpdateProfileFile(const std::string& path,
   const std::optional<std::wstring> wide = LongPath(path);
   if (!wide) throw IniWriteError(path, "MultiByteToWideChar", static_cast<long>(GetLastError()));
   std::wstring target = *wide;
-  // A second pass follows a replacement whose move failed: the file is held and read
-  // again and written in place.
-  for (bool mayReplace = true;; mayReplace = false) {
+  // Another pass follows when the file appeared meanwhile (it is edited then), or
+  // after a replacement whose move failed (the file is held and read again and written
+  // in place).
+  bool mayReplace = true;
+  for (;;) {
     THeldFile held = HoldFile(path, target);
     if (!held.File) {
       const std::string bytes = edit(nullptr);
-      if (ReplaceWhole(target, nullptr, bytes, held.File) == TReplaced::Done) return;
-      UniqueKernelHandle file(
-          ValidOrNull(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
-      if (!file) throw IniWriteError(path, "CreateFileW", static_cast<long>(GetLastError()));
-      WriteInPlace(path, file, target, nullptr, bytes);
-      return;
+      const TReplaced created = ReplaceWhole(target, nullptr, bytes, held.File);
+      if (created == TReplaced::Done) return;
+      DWORD error = ERROR_FILE_EXISTS;
+      if (created != TReplaced::Exists) {
+        UniqueKernelHandle file(
+            ValidOrNull(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+        if (file) {
+          WriteInPlace(path, file, target, nullptr, bytes);
+          return;
+        }
+        error = GetLastError();
+      }
+      // Another writer created it meanwhile: its version is edited.
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+        throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
+      continue;
     }
     // A symbolic link is written through: the file it names is the one replaced.
     const std::wstring final = FinalPath(held.File.Get());
@@ -347,7 +364,10 @@ void UpdateProfileFile(const std::string& path,
         (old.Info.dwFileAttributes & kInPlaceOnly) == 0) {
       const TReplaced replaced = ReplaceWhole(target, &old, bytes, held.File);
       if (replaced == TReplaced::Done) return;
-      if (replaced == TReplaced::MoveFailed) continue;
+      if (replaced == TReplaced::MoveFailed) {
+        mayReplace = false;
+        continue;
+      }
     }
     if (held.WriteError != 0)
       throw IniWriteError(path, "CreateFileW", static_cast<long>(held.WriteError));

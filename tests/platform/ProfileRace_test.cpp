@@ -5,13 +5,18 @@
 // none of its versions may be lost, and every select must be written. Under Windows
 // the rival opens the file sharing nothing, or sharing reading and writing;
 // elsewhere it takes an exclusive flock lock.
+//
+// Two processes (profile_race_writer) creating the same missing file, round after
+// round, each with a key of its own: every round must end with both keys.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
+#include <thread>  // steady_clock too: <chrono> does not compile with code-page-936 literals
 #include <vector>
 
 #include "../reader/ReaderWorld.h"
@@ -20,8 +25,11 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -260,6 +268,149 @@ TEST(ProfileRace, EveryVersionStaysWholeWhileAnotherWriterRewritesTheFile) {
       EXPECT_EQ(ReadBytes(folder.PathOf("other.ini")), ReadBytes(path));
     }
   }
+}
+
+// A program started by the test, ended (by its own handle) if it still runs when the
+// object goes.
+class TChildProcess {
+ public:
+  TChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
+#if defined(_WIN32)
+    std::string command = "\"" + program + "\"";
+    for (const std::string& argument : arguments) command += " \"" + argument + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+      CloseHandle(process.hThread);
+      FProcess = process.hProcess;
+    }
+#else
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    if (posix_spawn(&FPid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) FPid = -1;
+#endif
+  }
+  TChildProcess(const TChildProcess&) = delete;
+  TChildProcess& operator=(const TChildProcess&) = delete;
+  ~TChildProcess() {
+    if (!Started()) return;
+#if defined(_WIN32)
+    if (WaitForSingleObject(FProcess, 0) == WAIT_TIMEOUT) TerminateProcess(FProcess, 1);
+    WaitForSingleObject(FProcess, INFINITE);
+    CloseHandle(FProcess);
+#else
+    if (!FEnded) {
+      kill(FPid, SIGKILL);
+      waitpid(FPid, nullptr, 0);
+    }
+#endif
+  }
+  bool Started() const {
+#if defined(_WIN32)
+    return FProcess != nullptr;
+#else
+    return FPid > 0;
+#endif
+  }
+  // The exit code once the program ended within the wait, or -1.
+  int Wait(std::chrono::milliseconds wait) {
+#if defined(_WIN32)
+    DWORD code = 0;
+    if (WaitForSingleObject(FProcess, static_cast<DWORD>(wait.count())) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(FProcess, &code))
+      return -1;
+    return static_cast<int>(code);
+#else
+    const auto giveUp = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+      int status = 0;
+      if (waitpid(FPid, &status, WNOHANG) == FPid) {
+        FEnded = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      if (std::chrono::steady_clock::now() > giveUp) return -1;
+      usleep(10000);
+    }
+#endif
+  }
+
+ private:
+#if defined(_WIN32)
+  HANDLE FProcess = nullptr;
+#else
+  pid_t FPid = -1;
+  bool FEnded = false;
+#endif
+};
+
+// Two instances of the host select a reader at the same moment, and neither finds
+// UserConfig.ini yet: each creates it with its own key. Creating never replaces a file
+// that appeared meanwhile, and a writer that lost the race edits the winner's file, so
+// both keys are kept every round and no write fails for having lost the race.
+TEST(ProfileRace, TwoProcessesCreatingTheMissingFileKeepBothKeys) {
+  constexpr int kRounds = 200;
+  const std::vector<std::string> keys = {"writerA", "writerB"};
+#if defined(_WIN32)
+  const std::string writer = (ProgramFolder() / "profile_race_writer.exe").string();
+#else
+  const std::string writer = (ProgramFolder() / "profile_race_writer").string();
+#endif
+  TTempFolder folder;
+  std::vector<std::unique_ptr<TChildProcess>> writers;
+  for (const std::string& key : keys) {
+    writers.push_back(std::make_unique<TChildProcess>(
+        writer, std::vector<std::string>{folder.Path().string(), key, std::to_string(kRounds)}));
+    ASSERT_TRUE(writers.back()->Started()) << writer;
+  }
+
+  int roundsWithAKeyLost = 0, failedWrites = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const fs::path roundFolder = folder.Path() / ("round-" + std::to_string(round));
+    fs::create_directory(roundFolder);  // both writers start now
+    std::vector<std::string> results;
+    for (const std::string& key : keys) {
+      // A result is never empty; under Windows it cannot be opened while it is moved in.
+      const fs::path result = roundFolder / (key + ".result");
+      const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      std::string text;
+      while ((text = ReadBytes(result)).empty() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      ASSERT_FALSE(text.empty()) << "round " << round << ": no result from " << key;
+      results.push_back(text);
+    }
+    const std::string bytes = ReadBytes(roundFolder / "UserConfig.ini");
+    bool lost = false;
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (results[i] != "ok") {
+        ++failedWrites;
+        ADD_FAILURE() << "round " << round << ", " << keys[i] << ": " << results[i];
+      }
+      const std::string want = keys[i] + " " + std::to_string(round);
+      if (IniFindValue(bytes, "NuvReader", keys[i]) != std::optional<std::string>(want))
+        lost = true;
+    }
+    if (lost) {
+      ++roundsWithAKeyLost;
+      ADD_FAILURE() << "round " << round << ": a key is lost: [" << bytes << "]";
+    }
+    // No temporary file is left beside it.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(roundFolder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"UserConfig.ini", "writerA.result", "writerB.result"}))
+        << "round " << round;
+  }
+  for (auto& w : writers) EXPECT_EQ(w->Wait(std::chrono::seconds(30)), 0);
+  std::printf("%d rounds: %d kept both keys, %d lost one; %d writes failed\n", kRounds,
+              kRounds - roundsWithAKeyLost, roundsWithAKeyLost, failedWrites);
+  EXPECT_EQ(roundsWithAKeyLost, 0);
+  EXPECT_EQ(failedWrites, 0);
 }
 
 }  // namespace
