@@ -255,15 +255,19 @@ long MonotonicMilliseconds() {
 // Opens the existing file named target to read, compare and write it through one
 // descriptor, locked with an exclusive flock lock, so that no other writer that
 // locks it as well (every writer of profile files through these functions) writes or
-// replaces it meanwhile. A lock held by another writer is waited for up to a second,
-// then the write is refused; a file system without such locks is written without.
-// A file that another writer replaced while this one waited is opened again under
-// its name. Without the right to write the file it is opened for reading (writeError
-// says why). -1 when the file does not exist. Raises IniWriteError.
+// replaces it meanwhile; a file system without such locks is written without. The file
+// held is the one the name names: one that another writer replaced while this one
+// opened it or waited for it is opened again under its name. A lock held by another
+// writer is waited for up to a second; the last attempt, past that, holds the file
+// the name names then or refuses the write. Without the right to write the file it is
+// opened for reading (writeError says why). -1 when the file does not exist. Raises
+// IniWriteError.
 int HoldFile(const std::string& path, const std::string& target, int& writeError) {
   const long deadline = MonotonicMilliseconds() + kHoldWait;
   long pause = 1;
   for (;;) {
+    const bool last = MonotonicMilliseconds() >= deadline;
+    if (last) RunProfileDeadlineHook();
     writeError = 0;
     int opened = open(target.c_str(), O_RDWR | O_CLOEXEC);
     if (opened < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
@@ -275,26 +279,14 @@ int HoldFile(const std::string& path, const std::string& target, int& writeError
       throw IniWriteError(path, "open", errno);
     }
     TFd fd(opened);
-    bool retry = false;
-    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK && errno != EINTR) return fd.Release();
-      retry = true;
-    } else {
-      struct stat held {};
-      struct stat named {};
-      if (fstat(fd.Get(), &held) != 0) throw IniWriteError(path, "fstat", errno);
-      retry = stat(target.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
-              named.st_ino != held.st_ino;
-    }
-    if (!retry) return fd.Release();
-    const long now = MonotonicMilliseconds();
-    if (now >= deadline) {
-      // Still locked: refused. Still replaced under its name: the file held is kept.
-      if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) throw IniWriteError(path, "flock", EWOULDBLOCK);
-      return fd.Release();
-    }
+    // Locked, or on a file system without locks.
+    const bool locked =
+        flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR);
+    if (locked && IsNamed(fd.Get(), target)) return fd.Release();
+    // Held by another writer, or replaced under its name since it was opened.
+    if (last) throw IniWriteError(path, "flock", EWOULDBLOCK);
     fd.Close();
-    const long wait = std::min(pause, deadline - now);
+    const long wait = std::clamp(deadline - MonotonicMilliseconds(), 0L, pause);
     const timespec sleep{0, wait * 1000000};
     nanosleep(&sleep, nullptr);
     pause = std::min(pause * 2, 16L);
@@ -322,7 +314,7 @@ TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, lon
 void UpdateProfileFile(const std::string& path,
                        const std::function<std::string(const std::string* oldBytes)>& edit) {
   const std::string target = FollowLinks(path);
-  // Another pass follows when the file appeared meanwhile.
+  // Another pass follows when the file appeared, or was replaced, meanwhile.
   for (;;) {
     int writeError = 0;
     // Held, and locked, until the new content is in place.
@@ -347,6 +339,9 @@ void UpdateProfileFile(const std::string& path,
     TTempFile temp;
     if (S_ISREG(old.st_mode) && old.st_nlink == 1)
       temp = WriteTemporary(target, held.Get(), &old, bytes);
+    // A program that replaces the file without the lock may have moved a new version
+    // in since the file was held: that version is edited instead.
+    if (!IsNamed(held.Get(), target)) continue;
     if (!temp.Empty() && rename(temp.Name(), target.c_str()) == 0) {
       temp.Release();
       return;

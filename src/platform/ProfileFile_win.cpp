@@ -274,6 +274,7 @@ THeldFile HoldFile(const std::string& path, const std::wstring& target) {
     Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, deadline - now)));
     pause = std::min<DWORD>(pause * 2, 16);
   }
+  RunProfileDeadlineHook();
   if (const DWORD error = open(kShareAll))
     throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
   return held;

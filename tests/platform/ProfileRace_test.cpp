@@ -8,6 +8,11 @@
 //
 // Two processes (profile_race_writer) creating the same missing file, round after
 // round, each with a key of its own: every round must end with both keys.
+//
+// Elsewhere than Windows: a rival that moves its next version in under the file's name
+// just as a write's wait for it ends (through the deadline hook), or while a write is
+// under way without taking the lock; the write must go into the version the name
+// names, never into the file moved away.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +26,7 @@
 
 #include "../reader/ReaderWorld.h"
 #include "platform/Profile.h"
+#include "platform/ProfileFile.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -412,5 +418,123 @@ TEST(ProfileRace, TwoProcessesCreatingTheMissingFileKeepBothKeys) {
   EXPECT_EQ(roundsWithAKeyLost, 0);
   EXPECT_EQ(failedWrites, 0);
 }
+
+#if !defined(_WIN32)
+
+// An open, exclusively locked file as a rival holds it.
+int OpenLocked(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd >= 0 && flock(fd, LOCK_EX) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Moves bytes in under path through a new file renamed over it, as a writer that
+// replaces files whole does.
+void MoveIn(const std::string& path, const std::string& bytes) {
+  WriteBytes(path + ".new", bytes);
+  ASSERT_EQ(rename((path + ".new").c_str(), path.c_str()), 0);
+}
+
+// The rival of the deadline rows: it holds the file locked for the write's whole wait;
+// as the wait ends it moves its next version in, locked or not, and lets go of the old
+// file.
+struct TDeadlineRival {
+  std::string path;
+  int oldFd = -1;
+  bool keepsNewLocked = false;
+  int newFd = -1;
+  bool finished = false;
+
+  static void Finish(void* context) {
+    auto* rival = static_cast<TDeadlineRival*>(context);
+    if (rival->finished) return;
+    rival->finished = true;
+    MoveIn(rival->path, Version(1, "旧"));
+    if (rival->keepsNewLocked) rival->newFd = OpenLocked(rival->path);
+    close(rival->oldFd);
+    rival->oldFd = -1;
+  }
+};
+
+struct DeadlineRow {
+  const char* name;
+  bool secondHardLink;  // the old file has a second name, so it is written in place
+  bool keepsNewLocked;
+  bool written;  // what the write does: the new version is free, or held as well
+};
+
+const DeadlineRow kDeadlineRows[] = {
+    {"RivalLetsGoAsItMovesItsVersionIn", false, false, true},
+    {"RivalLetsGoAsItMovesItsVersionInOverAFileWithTwoNames", true, false, true},
+    {"RivalKeepsItsNewVersionLocked", false, true, false},
+};
+
+// The old file, which the write held while it waited, is not the file any more: the
+// write goes into the version the name names now, or is refused; the moved-away file is
+// never written.
+TEST(ProfileRace, AWriteWhoseWaitEndsAsTheFileIsReplacedWritesTheNamedFile) {
+  for (const DeadlineRow& row : kDeadlineRows) {
+    SCOPED_TRACE(row.name);
+    TTempFolder folder;
+    const std::string path = folder.PathOf("UserConfig.ini");
+    WriteBytes(path, Version(0, "旧"));
+    if (row.secondHardLink) fs::create_hard_link(path, folder.PathOf("other.ini"));
+    TDeadlineRival rival{
+        .path = path, .oldFd = OpenLocked(path), .keepsNewLocked = row.keepsNewLocked};
+    ASSERT_GE(rival.oldFd, 0);
+    SetProfileDeadlineHook(TDeadlineRival::Finish, &rival);
+    bool written = false;
+    try {
+      IniWriteString(path, "NuvReader", "nuvreader", "读卡器 1");
+      written = true;
+    } catch (const IniWriteError& e) {
+      EXPECT_EQ(e.OsError(), EWOULDBLOCK) << e.what();
+    }
+    SetProfileDeadlineHook(nullptr, nullptr);
+    if (rival.oldFd >= 0) close(rival.oldFd);
+    if (rival.newFd >= 0) close(rival.newFd);
+    EXPECT_TRUE(rival.finished) << "the write never reached its deadline";
+    EXPECT_EQ(written, row.written);
+    EXPECT_EQ(ReadBytes(path), Version(1, written ? "读卡器 1" : "旧"));
+    if (row.secondHardLink) {
+      EXPECT_EQ(ReadBytes(folder.PathOf("other.ini")), Version(0, "旧"))
+          << "the file moved away was written";
+    }
+  }
+}
+
+// A program that does not lock the file (an editor saving it) moves a new version in
+// while a write has the file held, between the read and the write: the write starts
+// again from the new version, so that neither its value nor the new version is lost.
+TEST(ProfileRace, AFileReplacedWithoutTheLockDuringAWriteIsReadAgain) {
+  struct Row {
+    const char* name;
+    bool secondHardLink;
+  };
+  const Row rows[] = {{"ReplacedWhole", false}, {"WrittenInPlaceForItsSecondName", true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TTempFolder folder;
+    const std::string path = folder.PathOf("UserConfig.ini");
+    WriteBytes(path, Version(0, "旧"));
+    if (row.secondHardLink) fs::create_hard_link(path, folder.PathOf("other.ini"));
+    int edits = 0;
+    UpdateProfileFile(path, [&](const std::string* oldBytes) {
+      if (edits++ == 0) MoveIn(path, Version(1, "旧"));
+      return IniWithValue(oldBytes != nullptr ? *oldBytes : std::string(), "NuvReader", "nuvreader",
+                          "读卡器 1");
+    });
+    EXPECT_EQ(edits, 2);
+    EXPECT_EQ(ReadBytes(path), Version(1, "读卡器 1"));
+    if (row.secondHardLink) {
+      EXPECT_EQ(ReadBytes(folder.PathOf("other.ini")), Version(0, "旧"));
+    }
+  }
+}
+
+#endif
 
 }  // namespace
