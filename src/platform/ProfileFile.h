@@ -30,7 +30,8 @@ TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, lon
 // (the file is cut back to its old size when they do not fit), flushed, then the
 // changed bytes, then the cut of a file that shrinks. The file is held against other
 // writers from the read to the end of the write (Profile.h says how), and a missing
-// file is created without ever replacing one that appeared meanwhile. Raises
+// file is created without ever replacing one that appeared meanwhile; the waits for
+// other writers end one second after the call, however many passes it takes. Raises
 // IniWriteError, IniFormatError from edit; on every failure the file holds its old
 // bytes and no temporary file is left.
 void UpdateProfileFile(const std::string& path,

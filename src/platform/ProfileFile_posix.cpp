@@ -243,7 +243,8 @@ TCreated CreateNew(const std::string& path, const std::string& target, std::stri
   return TCreated::Done;
 }
 
-// How long a write waits for another writer to let go of the file, in milliseconds.
+// How long a write waits for another writer to let go of the file, in milliseconds:
+// one deadline for the whole write, however many passes it takes.
 constexpr long kHoldWait = 1000;
 
 long MonotonicMilliseconds() {
@@ -258,12 +259,11 @@ long MonotonicMilliseconds() {
 // replaces it meanwhile; a file system without such locks is written without. The file
 // held is the one the name names: one that another writer replaced while this one
 // opened it or waited for it is opened again under its name. A lock held by another
-// writer is waited for up to a second; the last attempt, past that, holds the file
+// writer is waited for until the deadline; the last attempt, past it, holds the file
 // the name names then or refuses the write. Without the right to write the file it is
 // opened for reading (writeError says why). -1 when the file does not exist. Raises
 // IniWriteError.
-int HoldFile(const std::string& path, const std::string& target, int& writeError) {
-  const long deadline = MonotonicMilliseconds() + kHoldWait;
+int HoldFile(const std::string& path, const std::string& target, long deadline, int& writeError) {
   long pause = 1;
   for (;;) {
     const bool last = MonotonicMilliseconds() >= deadline;
@@ -314,15 +314,18 @@ TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, lon
 void UpdateProfileFile(const std::string& path,
                        const std::function<std::string(const std::string* oldBytes)>& edit) {
   const std::string target = FollowLinks(path);
-  // Another pass follows when the file appeared, or was replaced, meanwhile.
-  for (;;) {
+  const long deadline = MonotonicMilliseconds() + kHoldWait;
+  // Another pass follows when the file appeared, or was replaced, meanwhile; a pass
+  // that starts past the deadline is the last.
+  for (bool late = false;; late = MonotonicMilliseconds() >= deadline) {
     int writeError = 0;
     // Held, and locked, until the new content is in place.
-    TFd held(HoldFile(path, target, writeError));
+    TFd held(HoldFile(path, target, deadline, writeError));
     if (held.Get() < 0) {
       const std::string bytes = edit(nullptr);
       if (CreateNew(path, target, bytes) == TCreated::Done) return;
       // Another writer created it meanwhile: its version is edited.
+      if (late) throw IniWriteError(path, "open", EEXIST);
       continue;
     }
     struct stat old {};
@@ -341,7 +344,10 @@ void UpdateProfileFile(const std::string& path,
       temp = WriteTemporary(target, held.Get(), &old, bytes);
     // A program that replaces the file without the lock may have moved a new version
     // in since the file was held: that version is edited instead.
-    if (!IsNamed(held.Get(), target)) continue;
+    if (!IsNamed(held.Get(), target)) {
+      if (late) throw IniWriteError(path, "stat", ESTALE);
+      continue;
+    }
     if (!temp.Empty() && rename(temp.Name(), target.c_str()) == 0) {
       temp.Release();
       return;

@@ -233,7 +233,8 @@ void WriteInPlace(const std::string& path, UniqueKernelHandle& file, const std::
   if (!FlushFileBuffers(file.Get())) fail("FlushFileBuffers", GetLastError());
 }
 
-// How long a write waits for another program to let go of the file, in milliseconds.
+// How long a write waits for another program to let go of the file, in milliseconds:
+// one deadline for the whole write, however many passes it takes.
 constexpr ULONGLONG kHoldWait = 1000;
 
 // An existing file opened for one update.
@@ -245,39 +246,38 @@ struct THeldFile {
 // Opens the existing file to read, compare and write it through one handle that
 // shares reading only, so that no other program writes, replaces or deletes it until
 // the handle is closed. While another program holds it in a way that refuses this,
-// tries again for up to a second; after that it is opened as any writer may open it
-// when its holder lets others write (and refused as before otherwise). Without the
-// right to write it (read-only attribute, access rights) it is opened for reading.
-// Raises IniWriteError.
-THeldFile HoldFile(const std::string& path, const std::wstring& target) {
+// tries again until the deadline; the last attempt, past it, opens it as any writer
+// may open it when its holder lets others write (and refuses the write otherwise).
+// Without the right to write it (read-only attribute, access rights) it is opened for
+// reading. No file in the result when it does not exist. Raises IniWriteError.
+THeldFile HoldFile(const std::string& path, const std::wstring& target, ULONGLONG deadline) {
   THeldFile held;
   DWORD access = GENERIC_READ | GENERIC_WRITE | READ_CONTROL;
   auto open = [&](DWORD share) {
-    held.File.Reset(ValidOrNull(CreateFileW(target.c_str(), access, share, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr)));
-    return held.File ? 0 : GetLastError();
-  };
-  const ULONGLONG deadline = GetTickCount64() + kHoldWait;
-  DWORD pause = 1;
-  for (;;) {
-    const DWORD error = open(FILE_SHARE_READ);
-    if (error == 0 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return held;
-    if (error == ERROR_ACCESS_DENIED && (access & GENERIC_WRITE) != 0) {
+    for (;;) {
+      held.File.Reset(ValidOrNull(CreateFileW(target.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr)));
+      if (held.File) return DWORD{0};
+      const DWORD error = GetLastError();
+      if (error != ERROR_ACCESS_DENIED || (access & GENERIC_WRITE) == 0) return error;
+      // No right to write it: held for reading, and refused when it comes to writing.
       held.WriteError = error;
       access = GENERIC_READ | READ_CONTROL;
-      continue;
     }
-    if (error != ERROR_SHARING_VIOLATION)
+  };
+  DWORD pause = 1;
+  for (;;) {
+    const bool last = GetTickCount64() >= deadline;
+    if (last) RunProfileDeadlineHook();
+    DWORD error = open(FILE_SHARE_READ);
+    if (last && error == ERROR_SHARING_VIOLATION) error = open(kShareAll);
+    if (error == 0 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return held;
+    if (error != ERROR_SHARING_VIOLATION || last)
       throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
     const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) break;
-    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, deadline - now)));
+    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, now < deadline ? deadline - now : 0)));
     pause = std::min<DWORD>(pause * 2, 16);
   }
-  RunProfileDeadlineHook();
-  if (const DWORD error = open(kShareAll))
-    throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
-  return held;
 }
 
 }  // namespace
@@ -311,12 +311,14 @@ void UpdateProfileFile(const std::string& path,
   const std::optional<std::wstring> wide = LongPath(path);
   if (!wide) throw IniWriteError(path, "MultiByteToWideChar", static_cast<long>(GetLastError()));
   std::wstring target = *wide;
+  const ULONGLONG deadline = GetTickCount64() + kHoldWait;
   // Another pass follows when the file appeared meanwhile (it is edited then), or
   // after a replacement whose move failed (the file is held and read again and written
-  // in place).
+  // in place). A pass that starts past the deadline waits no more, and a file that
+  // appears during it refuses the write.
   bool mayReplace = true;
-  for (;;) {
-    THeldFile held = HoldFile(path, target);
+  for (bool late = false;; late = GetTickCount64() >= deadline) {
+    THeldFile held = HoldFile(path, target, deadline);
     if (!held.File) {
       const std::string bytes = edit(nullptr);
       const TReplaced created = ReplaceWhole(target, nullptr, bytes, held.File);
@@ -333,7 +335,7 @@ void UpdateProfileFile(const std::string& path,
         error = GetLastError();
       }
       // Another writer created it meanwhile: its version is edited.
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+      if (late || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS))
         throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
       continue;
     }

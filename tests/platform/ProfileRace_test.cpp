@@ -419,6 +419,71 @@ TEST(ProfileRace, TwoProcessesCreatingTheMissingFileKeepBothKeys) {
   EXPECT_EQ(failedWrites, 0);
 }
 
+// A write waits for other writers one second in all, whatever passes it takes (the
+// dialog waits for it on its thread); the rest of the bound is slack for a busy machine.
+constexpr auto kWriteBound = std::chrono::milliseconds(1750);
+// A duration in whole milliseconds, as a failed check shows it.
+template <class Duration>
+long long Milliseconds(Duration duration) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+}
+
+// The rival of the one-deadline test: it holds the file until the writer's wait ends,
+// then removes it; when the writer goes on to create the file, the rival creates it
+// first and holds it again.
+struct TVanishingRival {
+  std::string path;
+  std::optional<TRivalHold> hold = std::nullopt;
+  bool removed = false;
+
+  static void Remove(void* context) {
+    auto* rival = static_cast<TVanishingRival*>(context);
+    if (rival->removed) return;
+    rival->removed = true;
+    rival->hold.reset();
+    fs::remove(rival->path);
+  }
+};
+
+// The write waits for the file until its deadline, finds it gone, and, as it creates
+// it, finds it there again and held: it goes back to edit that file but waits for it
+// no more. It is refused as a held file is, within the bound, and the file that
+// appeared is kept.
+TEST(ProfileRace, AWriteWaitsOneSecondInAllHoweverManyPassesItTakes) {
+  TTempFolder folder;
+  TVanishingRival rival{.path = folder.PathOf("UserConfig.ini")};
+  WriteBytes(rival.path, Version(0, "旧"));
+  rival.hold.emplace(rival.path, false);
+  ASSERT_TRUE(rival.hold->Held());
+  SetProfileDeadlineHook(TVanishingRival::Remove, &rival);
+  int edits = 0;
+  long error = 0;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    UpdateProfileFile(rival.path, [&](const std::string* oldBytes) {
+      ++edits;
+      if (oldBytes == nullptr) {
+        WriteBytes(rival.path, Version(1, "旧"));
+        rival.hold.emplace(rival.path, false);
+      }
+      return IniWithValue(oldBytes != nullptr ? *oldBytes : std::string(), "NuvReader", "nuvreader",
+                          "读卡器 1");
+    });
+  } catch (const IniWriteError& e) {
+    error = e.OsError();
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  SetProfileDeadlineHook(nullptr, nullptr);
+  const bool heldAgain = rival.hold && rival.hold->Held();
+  rival.hold.reset();
+  ASSERT_TRUE(rival.removed) << "the write never reached its deadline";
+  EXPECT_EQ(edits, 1);
+  EXPECT_TRUE(heldAgain);
+  EXPECT_EQ(error, HeldError());
+  EXPECT_LT(Milliseconds(took), Milliseconds(kWriteBound)) << "the write took too long";
+  EXPECT_EQ(ReadBytes(rival.path), Version(1, "旧"));
+}
+
 #if !defined(_WIN32)
 
 // An open, exclusively locked file as a rival holds it.
