@@ -328,7 +328,7 @@ std::string HoldOpen(TWorld& w, DWORD share) {
 #endif
 
 // A small file system of its own (root only): the file ends fileSize bytes into its
-// blocks of 4096 bytes, and the rest of the file system is filled up.
+// blocks of 4096 bytes (no file for 0), and the rest of the file system is filled up.
 std::string NearlyFullDisk(TWorld& w, size_t fileSize) {
   if (!TUnixShell::Available()) return "no Unix shell to mount a file system with";
   const std::string disk = w.Folder + w.kSep + "disk";
@@ -338,10 +338,12 @@ std::string NearlyFullDisk(TWorld& w, size_t fileSize) {
     return "cannot mount a small tmpfs (needs root and mount): " + w.Shell.Output();
   w.Folder = disk;
   w.File = disk + w.kSep + "UserConfig.ini";
-  std::string bytes = kOldBytes + "pad=";
-  bytes += std::string(fileSize - bytes.size() - 2, 'p') + "\r\n";
-  WriteBytes(w.File, bytes);
-  if (ReadBytes(w.File) != bytes) return "cannot write the file on the small file system";
+  if (fileSize > 0) {
+    std::string bytes = kOldBytes + "pad=";
+    bytes += std::string(fileSize - bytes.size() - 2, 'p') + "\r\n";
+    WriteBytes(w.File, bytes);
+    if (ReadBytes(w.File) != bytes) return "cannot write the file on the small file system";
+  }
   // Filled up in pieces so that the last free block is taken too.
   w.Shell.Run("i=0; while dd if=/dev/zero of=" + Quoted(disk + w.kSep + "fill") +
               "$i bs=4096 count=1 2>/dev/null; do i=$((i+1)); done");
@@ -489,6 +491,8 @@ const Situation kSituations[] = {
     {"NearlyFullDiskGrowthFits", [](TWorld& w) { return NearlyFullDisk(w, 8192 - 8); }, true},
     {"NearlyFullDiskGrowthDoesNotFit", [](TWorld& w) { return NearlyFullDisk(w, 8192 - 2); },
      false},
+    // Neither the temporary file nor the file itself takes the bytes: no file is left.
+    {"FullDiskMissingFile", [](TWorld& w) { return NearlyFullDisk(w, 0); }, false},
     {"Utf16File",
      [](TWorld& w) {
        Put(w.File, "\xFF\xFE" + Le(u"[s]\r\nk=丫\r\n"));
