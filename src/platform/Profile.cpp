@@ -305,6 +305,23 @@ std::u16string ToUtf16ForFile(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// The test hook of SetProfileDeadlineHook; constant-initialised, so nothing runs at load.
+void (*gDeadlineHook)(void* context) = nullptr;
+void* gDeadlineHookContext = nullptr;
+
+}  // namespace
+
+void SetProfileDeadlineHook(void (*hook)(void* context), void* context) {
+  gDeadlineHook = hook;
+  gDeadlineHookContext = context;
+}
+
+void RunProfileDeadlineHook() {
+  if (gDeadlineHook != nullptr) gDeadlineHook(gDeadlineHookContext);
+}
+
 IniWriteError::IniWriteError(const std::string& path, const std::string& operation, long osError)
     : Exception(errortext::ProfileWriteText(
           path, operation, errortext::SystemErrorText(osError, SystemErrorDescription(osError)))),

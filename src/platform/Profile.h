@@ -67,10 +67,17 @@
 // bytes never mix with ours, and no version written meanwhile is lost (but for the
 // moment between letting go of the file and moving the new one over it when Windows
 // replaces a file as a whole: it refuses the move while the file is held). A file
-// that another program holds in a way that refuses this is tried again for up to a
-// second; then the write is refused as before, except where the holder lets others
-// write the file too (a Windows share mode with writing): that file is written as
-// before, its holder's writes not kept out. Readers are not kept out: a read during
+// that another program holds in a way that refuses this is tried again until one
+// second after the call, however many steps the write takes; then the write is
+// refused as before, except where the holder lets others write the file too (a
+// Windows share mode with writing): that file is written as before, its holder's
+// writes not kept out. The file held is always the one its name names: elsewhere than
+// Windows, a file that another writer replaces while this one waits for it is held
+// again under its name (refused, at the end of the wait, when that one is held too),
+// and a new version that a program which does not lock moves in before the write is
+// read and edited again. A missing file is created without ever replacing one that
+// another writer created meanwhile: that file is read and edited instead, so two
+// writers creating it at once keep both keys. Readers are not kept out: a read during
 // an in-place write may see it half done.
 //
 // A crash (of the process or the system) in the middle of an in-place write can

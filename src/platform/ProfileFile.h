@@ -18,7 +18,10 @@ enum class TFileReadResult { Read, Missing, Failed };
 TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, long& osError);
 
 // Gives the file's new content: edit receives the current bytes (nothing for a missing
-// file) and returns the new ones. A symbolic link is followed to the file it names.
+// file) and returns the new ones. It is called again, with the other version, when
+// another writer created the file meanwhile, or (elsewhere than Windows) a program
+// that does not take the lock moved a new version in under its name before the write.
+// A symbolic link is followed to the file it names.
 // The new content replaces the file as a whole through a temporary file beside it
 // when that keeps everything that belongs to the file (owner, permissions,
 // attributes, access rights, extended attributes, other hard links); otherwise, or
@@ -26,11 +29,23 @@ TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, lon
 // open, it is written into the file in place: first the bytes beyond the old end
 // (the file is cut back to its old size when they do not fit), flushed, then the
 // changed bytes, then the cut of a file that shrinks. The file is held against other
-// writers from the read to the end of the write (Profile.h says how). Raises
+// writers from the read to the end of the write (Profile.h says how), and a missing
+// file is created without ever replacing one that appeared meanwhile; the waits for
+// other writers end one second after the call, however many passes it takes. Raises
 // IniWriteError, IniFormatError from edit; on every failure the file holds its old
 // bytes and no temporary file is left.
 void UpdateProfileFile(const std::string& path,
                        const std::function<std::string(const std::string* oldBytes)>& edit);
+
+// For tests: hook(context) is called when a write has waited for another writer up to
+// its deadline, just before its last attempt to hold the file (a test lets go of the
+// file there and moves a new version in under its name, as a rival that finishes just
+// then). nullptr: none. Not for use while a write runs.
+//
+//   SetProfileDeadlineHook([](void* rival) { static_cast<TRival*>(rival)->Finish(); }, &rival);
+void SetProfileDeadlineHook(void (*hook)(void* context), void* context);
+// Calls the hook above, if any.
+void RunProfileDeadlineHook();
 
 // Text in the system code page to UTF-16; nothing when it is not valid there (a lone
 // lead byte, a byte that starts no character).

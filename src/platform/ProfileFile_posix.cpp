@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/ErrorTexts.h"
@@ -113,54 +114,77 @@ bool CopyExtendedAttributes(int from, int to) {
   return true;
 }
 
-// Writes bytes to a temporary file beside target and renames it over target, with
-// the old file's owner, permissions and extended attributes. False (and nothing
-// left behind) when a step fails.
-bool ReplaceWhole(const std::string& target, int oldFd, const struct stat* old,
-                  std::string_view bytes) {
-  std::string temp = FolderOf(target) + ".ini-XXXXXX";
-  TFd fd(mkstemp(temp.data()));
-  if (fd.Get() < 0) return false;
-  auto fail = [&] {
-    fd.Close();
-    unlink(temp.c_str());
-    return false;
-  };
-  if (WriteAt(fd.Get(), bytes, 0) != 0) return fail();
+// True when the open file is the one target names now: not replaced under its name or
+// removed since it was opened.
+bool IsNamed(int fd, const std::string& target) {
+  struct stat held {};
+  struct stat named {};
+  return fstat(fd, &held) == 0 && stat(target.c_str(), &named) == 0 &&
+         named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
+// A temporary file beside a profile file, removed with the object unless Release says
+// it was moved into place. Empty: none.
+class TTempFile {
+ public:
+  TTempFile() = default;
+  explicit TTempFile(std::string name) : FName(std::move(name)) {}
+  TTempFile(TTempFile&& other) noexcept : FName(std::exchange(other.FName, {})) {}
+  TTempFile& operator=(TTempFile&& other) noexcept {
+    if (this != &other) {
+      Remove();
+      FName = std::exchange(other.FName, {});
+    }
+    return *this;
+  }
+  ~TTempFile() { Remove(); }
+  bool Empty() const { return FName.empty(); }
+  const char* Name() const { return FName.c_str(); }
+  void Release() { FName.clear(); }
+
+ private:
+  void Remove() {
+    if (!FName.empty()) unlink(FName.c_str());
+  }
+  std::string FName;
+};
+
+// Writes bytes to a new temporary file beside target, flushed, with the old file's
+// owner, permissions and extended attributes (with no old file: the permissions a new
+// file gets). Empty, with nothing left behind, when a step fails.
+TTempFile WriteTemporary(const std::string& target, int oldFd, const struct stat* old,
+                         std::string_view bytes) {
+  std::string name = FolderOf(target) + ".ini-XXXXXX";
+  TFd fd(mkstemp(name.data()));
+  if (fd.Get() < 0) return {};
+  TTempFile temp(std::move(name));
+  if (WriteAt(fd.Get(), bytes, 0) != 0) return {};
   mode_t mode = 0;
   if (old != nullptr) {
     mode = old->st_mode & 07777;
     struct stat now {};
-    if (fstat(fd.Get(), &now) != 0) return fail();
+    if (fstat(fd.Get(), &now) != 0) return {};
     if ((now.st_uid != old->st_uid || now.st_gid != old->st_gid) &&
         fchown(fd.Get(), old->st_uid, old->st_gid) != 0)
-      return fail();
-    if (!CopyExtendedAttributes(oldFd, fd.Get())) return fail();
+      return {};
+    if (!CopyExtendedAttributes(oldFd, fd.Get())) return {};
   } else {
     const mode_t mask = umask(0);
     umask(mask);
     mode = 0666 & ~mask;
   }
-  if (fchmod(fd.Get(), mode) != 0) return fail();
-  if (fsync(fd.Get()) != 0) return fail();
-  if (fd.Close() != 0 || rename(temp.c_str(), target.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  if (fchmod(fd.Get(), mode) != 0 || fsync(fd.Get()) != 0 || fd.Close() != 0) return {};
+  return temp;
 }
 
 // Writes bytes into the file itself, as the system's profile writer does: first the
 // part beyond the old end, flushed, so that a lack of space is found while the old
 // bytes are still whole; then the bytes that differ, in one write; the cut of a file
-// that shrinks last. heldFd is the open file, or -1 to create it (it goes again on
-// failure).
-void WriteInPlace(const std::string& path, const std::string& target, int heldFd,
+// that shrinks last. oldBytes is null for a file just created, which goes again on
+// failure.
+void WriteInPlace(const std::string& path, const std::string& target, int fd,
                   const std::string* oldBytes, std::string_view bytes) {
   const bool create = oldBytes == nullptr;
-  TFd created(create ? open(target.c_str(), O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL, 0666) : -1);
-  if (create && created.Get() < 0) throw IniWriteError(path, "open", errno);
-  const int fd = create ? created.Get() : heldFd;
   const std::string_view old = create ? std::string_view() : std::string_view(*oldBytes);
   const size_t overlap = std::min(old.size(), bytes.size());
   const size_t same = static_cast<size_t>(
@@ -170,7 +194,6 @@ void WriteInPlace(const std::string& path, const std::string& target, int heldFd
   // Puts the old bytes back after a failure (a created file goes again) and reports it.
   auto fail = [&](const char* operation, int error) {
     if (create) {
-      created.Close();
       unlink(target.c_str());
     } else {
       WriteAt(fd, old.substr(same), same);
@@ -191,7 +214,37 @@ void WriteInPlace(const std::string& path, const std::string& target, int heldFd
   if (fsync(fd) != 0) fail("fsync", errno);
 }
 
-// How long a write waits for another writer to let go of the file, in milliseconds.
+// What became of creating a file that did not exist.
+enum class TCreated { Done, Exists };
+
+// Creates target with bytes. A temporary file beside it is linked to the name, which,
+// unlike a rename, never replaces a file that another writer created meanwhile. Where
+// the folder refuses the temporary file or the link (a file system without hard links),
+// the file is created in place and locked before its first byte is written, so that a
+// writer that finds it meanwhile waits for it. Exists, with nothing changed, when
+// target appeared meanwhile. Raises IniWriteError; then no file is left.
+TCreated CreateNew(const std::string& path, const std::string& target, std::string_view bytes) {
+  if (const TTempFile temp = WriteTemporary(target, -1, nullptr, bytes); !temp.Empty()) {
+    // The temporary name goes either way: linked, the file keeps the name target.
+    if (link(temp.Name(), target.c_str()) == 0) return TCreated::Done;
+    if (errno == EEXIST) return TCreated::Exists;
+  }
+  TFd fd(open(target.c_str(), O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL, 0666));
+  if (fd.Get() < 0) {
+    if (errno == EEXIST) return TCreated::Exists;
+    throw IniWriteError(path, "open", errno);
+  }
+  // A writer that opened the new, empty file before it was locked holds it now, or has
+  // replaced it already: that writer's version is edited instead.
+  const bool taken =
+      flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR);
+  if (taken || !IsNamed(fd.Get(), target)) return TCreated::Exists;
+  WriteInPlace(path, target, fd.Get(), nullptr, bytes);
+  return TCreated::Done;
+}
+
+// How long a write waits for another writer to let go of the file, in milliseconds:
+// one deadline for the whole write, however many passes it takes.
 constexpr long kHoldWait = 1000;
 
 long MonotonicMilliseconds() {
@@ -203,15 +256,18 @@ long MonotonicMilliseconds() {
 // Opens the existing file named target to read, compare and write it through one
 // descriptor, locked with an exclusive flock lock, so that no other writer that
 // locks it as well (every writer of profile files through these functions) writes or
-// replaces it meanwhile. A lock held by another writer is waited for up to a second,
-// then the write is refused; a file system without such locks is written without.
-// A file that another writer replaced while this one waited is opened again under
-// its name. Without the right to write the file it is opened for reading (writeError
-// says why). -1 when the file does not exist. Raises IniWriteError.
-int HoldFile(const std::string& path, const std::string& target, int& writeError) {
-  const long deadline = MonotonicMilliseconds() + kHoldWait;
+// replaces it meanwhile; a file system without such locks is written without. The file
+// held is the one the name names: one that another writer replaced while this one
+// opened it or waited for it is opened again under its name. A lock held by another
+// writer is waited for until the deadline; the last attempt, past it, holds the file
+// the name names then or refuses the write. Without the right to write the file it is
+// opened for reading (writeError says why). -1 when the file does not exist. Raises
+// IniWriteError.
+int HoldFile(const std::string& path, const std::string& target, long deadline, int& writeError) {
   long pause = 1;
   for (;;) {
+    const bool last = MonotonicMilliseconds() >= deadline;
+    if (last) RunProfileDeadlineHook();
     writeError = 0;
     int opened = open(target.c_str(), O_RDWR | O_CLOEXEC);
     if (opened < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
@@ -223,26 +279,14 @@ int HoldFile(const std::string& path, const std::string& target, int& writeError
       throw IniWriteError(path, "open", errno);
     }
     TFd fd(opened);
-    bool retry = false;
-    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK && errno != EINTR) return fd.Release();
-      retry = true;
-    } else {
-      struct stat held {};
-      struct stat named {};
-      if (fstat(fd.Get(), &held) != 0) throw IniWriteError(path, "fstat", errno);
-      retry = stat(target.c_str(), &named) != 0 || named.st_dev != held.st_dev ||
-              named.st_ino != held.st_ino;
-    }
-    if (!retry) return fd.Release();
-    const long now = MonotonicMilliseconds();
-    if (now >= deadline) {
-      // Still locked: refused. Still replaced under its name: the file held is kept.
-      if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) throw IniWriteError(path, "flock", EWOULDBLOCK);
-      return fd.Release();
-    }
+    // Locked, or on a file system without locks.
+    const bool locked =
+        flock(fd.Get(), LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR);
+    if (locked && IsNamed(fd.Get(), target)) return fd.Release();
+    // Held by another writer, or replaced under its name since it was opened.
+    if (last) throw IniWriteError(path, "flock", EWOULDBLOCK);
     fd.Close();
-    const long wait = std::min(pause, deadline - now);
+    const long wait = std::clamp(deadline - MonotonicMilliseconds(), 0L, pause);
     const timespec sleep{0, wait * 1000000};
     nanosleep(&sleep, nullptr);
     pause = std::min(pause * 2, 16L);
@@ -270,27 +314,48 @@ TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, lon
 void UpdateProfileFile(const std::string& path,
                        const std::function<std::string(const std::string* oldBytes)>& edit) {
   const std::string target = FollowLinks(path);
-  int writeError = 0;
-  // Held, and locked, until the new content is in place.
-  TFd held(HoldFile(path, target, writeError));
-  struct stat old {};
-  std::string oldBytes;
-  const bool exists = held.Get() >= 0;
-  if (exists) {
+  const long deadline = MonotonicMilliseconds() + kHoldWait;
+  // Another pass follows when the file appeared, or was replaced, meanwhile; a pass
+  // that starts past the deadline is the last.
+  for (bool late = false;; late = MonotonicMilliseconds() >= deadline) {
+    int writeError = 0;
+    // Held, and locked, until the new content is in place.
+    TFd held(HoldFile(path, target, deadline, writeError));
+    if (held.Get() < 0) {
+      const std::string bytes = edit(nullptr);
+      if (CreateNew(path, target, bytes) == TCreated::Done) return;
+      // Another writer created it meanwhile: its version is edited.
+      if (late) throw IniWriteError(path, "open", EEXIST);
+      continue;
+    }
+    struct stat old {};
     if (fstat(held.Get(), &old) != 0) throw IniWriteError(path, "fstat", errno);
     if (S_ISDIR(old.st_mode)) throw IniWriteError(path, "open", EISDIR);
     // A file without write permission stands for the Windows read-only attribute;
     // it is refused even where the process could write it (as root).
     if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
       throw IniWriteError(path, std::string(errortext::kReadOnlyOperation), EACCES);
+    std::string oldBytes;
     if (const int error = ReadAll(held.Get(), oldBytes)) throw IniWriteError(path, "read", error);
+    const std::string bytes = edit(&oldBytes);
+    // A file with other hard links stays the same file only when written in place.
+    TTempFile temp;
+    if (S_ISREG(old.st_mode) && old.st_nlink == 1)
+      temp = WriteTemporary(target, held.Get(), &old, bytes);
+    // A program that replaces the file without the lock may have moved a new version
+    // in since the file was held: that version is edited instead.
+    if (!IsNamed(held.Get(), target)) {
+      if (late) throw IniWriteError(path, "stat", ESTALE);
+      continue;
+    }
+    if (!temp.Empty() && rename(temp.Name(), target.c_str()) == 0) {
+      temp.Release();
+      return;
+    }
+    if (writeError != 0) throw IniWriteError(path, "open", writeError);
+    WriteInPlace(path, target, held.Get(), &oldBytes, bytes);
+    return;
   }
-  const std::string bytes = edit(exists ? &oldBytes : nullptr);
-  // A file with other hard links stays the same file only when written in place.
-  const bool replaceable = !exists || (S_ISREG(old.st_mode) && old.st_nlink == 1);
-  if (replaceable && ReplaceWhole(target, held.Get(), exists ? &old : nullptr, bytes)) return;
-  if (exists && writeError != 0) throw IniWriteError(path, "open", writeError);
-  WriteInPlace(path, target, held.Get(), exists ? &oldBytes : nullptr, bytes);
 }
 
 namespace {

@@ -140,13 +140,15 @@ enum class TReplaced {
   Done,
   NotDone,     // nothing changed; the held handle is still open
   MoveFailed,  // nothing changed, but the held handle is closed
+  Exists,      // creating: another writer created the file meanwhile; nothing changed
 };
 
 // Writes bytes to a temporary file beside target and moves it over target, with the
 // old file's attributes and creation time (its access rights are the folder's, as
 // the new file's are). The handle that keeps other writers out of target is closed
-// just before the move, which it would refuse. Nothing is left behind when a step
-// fails.
+// just before the move, which it would refuse. With no old file the move creates
+// target and never replaces a file that another writer created meanwhile. Nothing is
+// left behind when a step fails.
 TReplaced ReplaceWhole(const std::wstring& target, const TOldFile* old, std::string_view bytes,
                        UniqueKernelHandle& held) {
   static std::atomic<unsigned> counter{0};
@@ -180,10 +182,13 @@ TReplaced ReplaceWhole(const std::wstring& target, const TOldFile* old, std::str
     }
   }
   held.Reset();
-  if (!MoveFileExW(temp.c_str(), target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  const DWORD replace = old != nullptr ? MOVEFILE_REPLACE_EXISTING : 0;
+  if (!MoveFileExW(temp.c_str(), target.c_str(), replace | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
     SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(temp.c_str());
+    if (old == nullptr && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
+      return TReplaced::Exists;
     return TReplaced::MoveFailed;
   }
   return TReplaced::Done;
@@ -228,7 +233,8 @@ void WriteInPlace(const std::string& path, UniqueKernelHandle& file, const std::
   if (!FlushFileBuffers(file.Get())) fail("FlushFileBuffers", GetLastError());
 }
 
-// How long a write waits for another program to let go of the file, in milliseconds.
+// How long a write waits for another program to let go of the file, in milliseconds:
+// one deadline for the whole write, however many passes it takes.
 constexpr ULONGLONG kHoldWait = 1000;
 
 // An existing file opened for one update.
@@ -240,38 +246,38 @@ struct THeldFile {
 // Opens the existing file to read, compare and write it through one handle that
 // shares reading only, so that no other program writes, replaces or deletes it until
 // the handle is closed. While another program holds it in a way that refuses this,
-// tries again for up to a second; after that it is opened as any writer may open it
-// when its holder lets others write (and refused as before otherwise). Without the
-// right to write it (read-only attribute, access rights) it is opened for reading.
-// Raises IniWriteError.
-THeldFile HoldFile(const std::string& path, const std::wstring& target) {
+// tries again until the deadline; the last attempt, past it, opens it as any writer
+// may open it when its holder lets others write (and refuses the write otherwise).
+// Without the right to write it (read-only attribute, access rights) it is opened for
+// reading. No file in the result when it does not exist. Raises IniWriteError.
+THeldFile HoldFile(const std::string& path, const std::wstring& target, ULONGLONG deadline) {
   THeldFile held;
   DWORD access = GENERIC_READ | GENERIC_WRITE | READ_CONTROL;
   auto open = [&](DWORD share) {
-    held.File.Reset(ValidOrNull(CreateFileW(target.c_str(), access, share, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr)));
-    return held.File ? 0 : GetLastError();
-  };
-  const ULONGLONG deadline = GetTickCount64() + kHoldWait;
-  DWORD pause = 1;
-  for (;;) {
-    const DWORD error = open(FILE_SHARE_READ);
-    if (error == 0 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return held;
-    if (error == ERROR_ACCESS_DENIED && (access & GENERIC_WRITE) != 0) {
+    for (;;) {
+      held.File.Reset(ValidOrNull(CreateFileW(target.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr)));
+      if (held.File) return DWORD{0};
+      const DWORD error = GetLastError();
+      if (error != ERROR_ACCESS_DENIED || (access & GENERIC_WRITE) == 0) return error;
+      // No right to write it: held for reading, and refused when it comes to writing.
       held.WriteError = error;
       access = GENERIC_READ | READ_CONTROL;
-      continue;
     }
-    if (error != ERROR_SHARING_VIOLATION)
+  };
+  DWORD pause = 1;
+  for (;;) {
+    const bool last = GetTickCount64() >= deadline;
+    if (last) RunProfileDeadlineHook();
+    DWORD error = open(FILE_SHARE_READ);
+    if (last && error == ERROR_SHARING_VIOLATION) error = open(kShareAll);
+    if (error == 0 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return held;
+    if (error != ERROR_SHARING_VIOLATION || last)
       throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
     const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) break;
-    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, deadline - now)));
+    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, now < deadline ? deadline - now : 0)));
     pause = std::min<DWORD>(pause * 2, 16);
   }
-  if (const DWORD error = open(kShareAll))
-    throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
-  return held;
 }
 
 }  // namespace
@@ -305,19 +311,33 @@ void UpdateProfileFile(const std::string& path,
   const std::optional<std::wstring> wide = LongPath(path);
   if (!wide) throw IniWriteError(path, "MultiByteToWideChar", static_cast<long>(GetLastError()));
   std::wstring target = *wide;
-  // A second pass follows a replacement whose move failed: the file is held and read
-  // again and written in place.
-  for (bool mayReplace = true;; mayReplace = false) {
-    THeldFile held = HoldFile(path, target);
+  const ULONGLONG deadline = GetTickCount64() + kHoldWait;
+  // Another pass follows when the file appeared meanwhile (it is edited then), or
+  // after a replacement whose move failed (the file is held and read again and written
+  // in place). A pass that starts past the deadline waits no more, and a file that
+  // appears during it refuses the write.
+  bool mayReplace = true;
+  for (bool late = false;; late = GetTickCount64() >= deadline) {
+    THeldFile held = HoldFile(path, target, deadline);
     if (!held.File) {
       const std::string bytes = edit(nullptr);
-      if (ReplaceWhole(target, nullptr, bytes, held.File) == TReplaced::Done) return;
-      UniqueKernelHandle file(
-          ValidOrNull(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
-      if (!file) throw IniWriteError(path, "CreateFileW", static_cast<long>(GetLastError()));
-      WriteInPlace(path, file, target, nullptr, bytes);
-      return;
+      const TReplaced created = ReplaceWhole(target, nullptr, bytes, held.File);
+      if (created == TReplaced::Done) return;
+      DWORD error = ERROR_FILE_EXISTS;
+      if (created != TReplaced::Exists) {
+        UniqueKernelHandle file(
+            ValidOrNull(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+        if (file) {
+          WriteInPlace(path, file, target, nullptr, bytes);
+          return;
+        }
+        error = GetLastError();
+      }
+      // Another writer created it meanwhile: its version is edited.
+      if (late || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS))
+        throw IniWriteError(path, "CreateFileW", static_cast<long>(error));
+      continue;
     }
     // A symbolic link is written through: the file it names is the one replaced.
     const std::wstring final = FinalPath(held.File.Get());
@@ -347,7 +367,10 @@ void UpdateProfileFile(const std::string& path,
         (old.Info.dwFileAttributes & kInPlaceOnly) == 0) {
       const TReplaced replaced = ReplaceWhole(target, &old, bytes, held.File);
       if (replaced == TReplaced::Done) return;
-      if (replaced == TReplaced::MoveFailed) continue;
+      if (replaced == TReplaced::MoveFailed) {
+        mayReplace = false;
+        continue;
+      }
     }
     if (held.WriteError != 0)
       throw IniWriteError(path, "CreateFileW", static_cast<long>(held.WriteError));

@@ -8,7 +8,8 @@
 "run" starts, in a fresh temporary folder:
   - pcscd in the foreground (pcscd -f -d -c FOLDER/reader.conf.d) with the vsmartcard-vpcd
     driver, which gives two readers, "Virtual PCD 00 00" and "Virtual PCD 00 01", waiting
-    for a card on TCP ports 35963 and 35964 (--port moves them);
+    for a card on two consecutive TCP ports that this run picks among the free ones
+    (--port PORT takes PORT and PORT+1 instead), so that runs side by side never meet;
   - for each --card SLOT, virtual_card.py connected to the port of that slot over 127.0.0.1;
 then runs COMMAND with these variables set:
   PCSCLITE_CSOCK_NAME  the service socket, FOLDER/pcscd.comm (pcsc-lite clients read it);
@@ -22,8 +23,17 @@ pcscd 1.9.9 listens on its fixed socket /run/pcscd/pcscd.comm and does not read
 PCSCLITE_CSOCK_NAME; it does accept a listening socket handed over the way systemd does
 (LISTEN_FDS=1, LISTEN_PID, the socket as descriptor 3). So this supervisor binds
 FOLDER/pcscd.comm itself and hands it over, and no system-wide socket is touched. pcscd still
-writes /run/pcscd/pcscd.pid and cleans /run/pcscd when it ends, so no other pcscd may run
-on the machine meanwhile; nor may another stack hold the vpcd ports (checked at start).
+writes /run/pcscd/pcscd.pid and cleans /run/pcscd when it ends; so it runs in a mount
+namespace of its own in which /run/pcscd is an empty tmpfs, and what the machine's
+/run/pcscd holds (another stack's, or the system's pcscd's) is never touched (the folder
+is made, empty, when missing, as pcscd makes it). Where namespaces cannot be made (no
+CAP_SYS_ADMIN), pcscd uses the machine's /run/pcscd, and no other pcscd may run
+meanwhile (checked at start).
+
+The vpcd driver listens on its ports on every address (it has no setting for that); the
+cards, the only peers, connect over 127.0.0.1. The ports are checked free before pcscd
+starts and checked to be pcscd's once it runs; ports that another program took in between
+are given up for another pair.
 
 Control requests, one line each over LIVESTACK_CTL, answered "ok" or "error TEXT":
   stop-service       stop pcscd (clients then get "no service"); cards keep retrying
@@ -42,6 +52,7 @@ Control requests, one line each over LIVESTACK_CTL, answered "ok" or "error TEXT
 import argparse
 import ctypes
 import os
+import random
 import select
 import shutil
 import signal
@@ -56,6 +67,14 @@ VPCD_DRIVER = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 SLOTS = 2
 START_TIMEOUT = 10.0
 STOP_TIMEOUT = 5.0
+# Ports are picked below the usual range of the system's outgoing ports (32768 up), so that
+# a connection elsewhere on the machine does not take one by chance.
+PORT_RANGE = (20000, 32700)
+PORT_TRIES = 8
+PCSCD_RUN = "/run/pcscd"
+CLONE_NEWNS = 0x00020000
+MS_REC = 0x4000
+MS_PRIVATE = 1 << 18
 
 
 class StackError(Exception):
@@ -68,7 +87,27 @@ def die_with_parent():
     libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
-def listening_ports():
+def socket_inodes(pid):
+    """The inodes of the sockets the process holds open."""
+    inodes = set()
+    folder = "/proc/%d/fd" % pid
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return inodes
+    for name in names:
+        try:
+            link = os.readlink(os.path.join(folder, name))
+        except OSError:
+            continue
+        if link.startswith("socket:["):
+            inodes.add(int(link[8:-1]))
+    return inodes
+
+
+def listening_ports(pid=None):
+    """The TCP ports listened on, by anyone or by the process pid."""
+    inodes = socket_inodes(pid) if pid is not None else None
     ports = set()
     for table in ("/proc/net/tcp", "/proc/net/tcp6"):
         try:
@@ -76,11 +115,65 @@ def listening_ports():
                 next(f)
                 for line in f:
                     fields = line.split()
-                    if fields[3] == "0A":  # LISTEN
+                    if fields[3] != "0A":  # LISTEN
+                        continue
+                    if inodes is None or int(fields[9]) in inodes:
                         ports.add(int(fields[1].rsplit(":", 1)[1], 16))
         except OSError:
             pass
     return ports
+
+
+def free_ports():
+    """A first port such that it and the next SLOTS-1 are free on every address: bound
+    here for a moment (never listened on), on the driver's address, 0.0.0.0."""
+    rng = random.SystemRandom()
+    for _ in range(200):
+        first = rng.randrange(PORT_RANGE[0], PORT_RANGE[1] - SLOTS)
+        probes = []
+        try:
+            for slot in range(SLOTS):
+                probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                probes.append(probe)
+                probe.bind(("0.0.0.0", first + slot))
+            return first
+        except OSError:
+            continue
+        finally:
+            for probe in probes:
+                probe.close()
+    raise StackError("found no %d free consecutive ports in %d-%d" % (SLOTS, *PORT_RANGE))
+
+
+def own_pcscd_run_folder():
+    """In the process about to become pcscd: a mount namespace of its own with an empty
+    tmpfs on /run/pcscd. Raises OSError when the namespace or a mount cannot be made."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    os.makedirs(PCSCD_RUN, mode=0o755, exist_ok=True)  # as pcscd itself makes it
+    steps = [
+        lambda: libc.unshare(CLONE_NEWNS),
+        # Nothing mounted from here on reaches the machine's namespace.
+        lambda: libc.mount(b"none", b"/", None, ctypes.c_ulong(MS_REC | MS_PRIVATE), None),
+        lambda: libc.mount(b"livestack", PCSCD_RUN.encode(), b"tmpfs", ctypes.c_ulong(0),
+                           b"mode=0755"),
+    ]
+    for step in steps:
+        if step() != 0:
+            error = ctypes.get_errno()
+            raise OSError(error, os.strerror(error))
+
+
+def namespaces_work():
+    """Whether own_pcscd_run_folder succeeds here: tried in a child that ends at once."""
+    pid = os.fork()
+    if pid == 0:
+        try:
+            own_pcscd_run_folder()
+            os._exit(0)
+        except BaseException:
+            os._exit(1)
+    _, status = os.waitpid(pid, 0)
+    return os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
 
 
 def system_pcscd():
@@ -123,21 +216,34 @@ def stop_process(pid):
     os.waitpid(pid, 0)
 
 
+class PortsTaken(StackError):
+    pass
+
+
 class Stack:
     def __init__(self, folder, port):
+        """port: the first of the driver's ports, or None to pick free ones at the first
+        start (kept for the run: the cards keep connecting to them)."""
         self.folder = folder
         self.port = port
+        self.port_given = port is not None
         self.socket_path = os.path.join(folder, "pcscd.comm")
         self.config = os.path.join(folder, "reader.conf.d")
         self.log = os.path.join(folder, "pcscd.log")
         self.pcscd = None
         self.cards = {}
+        self.own_run_folder = namespaces_work()
         os.makedirs(self.config)
+
+    def write_config(self):
         with open(os.path.join(self.config, "vpcd"), "w") as f:
             f.write('FRIENDLYNAME "Virtual PCD"\n')
-            f.write("DEVICENAME   /dev/null:0x%X\n" % port)
+            f.write("DEVICENAME   /dev/null:0x%X\n" % self.port)
             f.write("LIBPATH      %s\n" % VPCD_DRIVER)
-            f.write("CHANNELID    0x%X\n" % port)
+            f.write("CHANNELID    0x%X\n" % self.port)
+
+    def ports(self):
+        return {self.port + s for s in range(SLOTS)}
 
     def service_alive(self):
         if self.pcscd is None:
@@ -151,14 +257,33 @@ class Stack:
     def start_service(self):
         if self.service_alive():
             return
-        other = system_pcscd()
-        if other:
-            # Ours would overwrite its pid file and clean /run/pcscd when it ends.
-            raise StackError("another pcscd (pid %d) runs on this machine; stop it first" % other)
-        busy = listening_ports() & {self.port + s for s in range(SLOTS)}
+        if not self.own_run_folder:
+            other = system_pcscd()
+            if other:
+                # Ours would overwrite its pid file and remove it when it ends.
+                raise StackError("another pcscd (pid %d) runs on this machine and this one "
+                                 "cannot have a /run/pcscd of its own; stop it first" % other)
+        if self.port is not None:
+            self.start_on_ports()
+            return
+        # Picked now, for the rest of the run; a pair taken by another program just as
+        # pcscd starts is given up for another.
+        for attempt in range(PORT_TRIES):
+            self.port = free_ports()
+            try:
+                self.start_on_ports()
+                return
+            except PortsTaken:
+                self.port = None
+                if attempt == PORT_TRIES - 1:
+                    raise
+
+    def start_on_ports(self):
+        busy = listening_ports() & self.ports()
         if busy:
-            raise StackError("ports %s already listen: another reader stack is running"
+            raise StackError("ports %s already listen: another program holds them"
                              % sorted(busy))
+        self.write_config()
         if os.path.exists(self.socket_path):
             os.unlink(self.socket_path)
         listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -169,6 +294,8 @@ class Stack:
         if pid == 0:
             try:
                 die_with_parent()
+                if self.own_run_folder:
+                    own_pcscd_run_folder()
                 if listener.fileno() != 3:
                     os.dup2(listener.fileno(), 3)
                 os.set_inheritable(3, True)
@@ -184,10 +311,20 @@ class Stack:
                 os._exit(127)
         listener.close()  # pcscd holds it now; a stopped service must refuse connections
         self.pcscd = pid
-        wanted = {self.port + s for s in range(SLOTS)}
+        wanted = self.ports()
+
+        def listening():
+            # pcscd's own listening sockets: another program on a port is not the driver.
+            if not self.service_alive():
+                return True
+            ours = listening_ports(self.pcscd)
+            if (wanted - ours) & listening_ports():
+                raise PortsTaken("ports %s were taken by another program as pcscd started"
+                                 % sorted((wanted - ours) & listening_ports()))
+            return wanted <= ours
+
         try:
-            wait_until(lambda: not self.service_alive() or wanted <= listening_ports(),
-                       START_TIMEOUT, "the vpcd driver to listen")
+            wait_until(listening, START_TIMEOUT, "the vpcd driver to listen")
         except StackError:
             self.stop_service()
             raise
@@ -377,7 +514,7 @@ def main():
     p_run = sub.add_parser("run")
     p_run.add_argument("--card", type=int, action="append", default=[])
     p_run.add_argument("--timeout", type=float, default=240.0)
-    p_run.add_argument("--port", type=int, default=35963)
+    p_run.add_argument("--port", type=int, default=None)
     p_run.add_argument("command", nargs=argparse.REMAINDER)
     p_ctl = sub.add_parser("ctl")
     p_ctl.add_argument("request", nargs="+")

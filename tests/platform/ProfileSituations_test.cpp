@@ -1,7 +1,8 @@
 // Writing a profile file in the file-system situations a workstation can really have:
 // one row per situation, run natively and under Wine. Each row checks the outcome
 // (written, or refused with IniWriteError), that a refused write leaves the old bytes,
-// and that no file but the written one appears. What a Windows program cannot set up
+// that no file but the written one appears, and that the write ends within its one
+// second of waiting for another holder of the file. What a Windows program cannot set up
 // itself under Wine (symbolic links, folders that refuse new files, a small file
 // system, Unix permissions) is prepared through the Unix shell that Wine can start; a
 // row whose situation cannot be made here is skipped with the reason.
@@ -12,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>  // steady_clock: <chrono> does not compile with code-page-936 literals
 #include <vector>
 
 #include "../reader/ReaderWorld.h"
@@ -30,6 +32,14 @@ namespace {
 constexpr const char* kSection = "NuvReader";
 constexpr const char* kKey = "nuvreader";
 constexpr const char* kNewReader = "读卡器 2";
+// A write waits for another holder of the file one second in all, whatever steps it
+// takes; the rest of the bound is slack for a busy machine.
+constexpr auto kWriteBound = std::chrono::milliseconds(1750);
+// A duration in whole milliseconds, as a failed check shows it.
+template <class Duration>
+long long Milliseconds(Duration duration) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+}
 // The new value is six bytes longer than the old one.
 const std::string kOldBytes = "[system]\r\nServerType=99\r\n\r\n[NuvReader]\r\nnuvreader=旧\r\n";
 
@@ -318,7 +328,7 @@ std::string HoldOpen(TWorld& w, DWORD share) {
 #endif
 
 // A small file system of its own (root only): the file ends fileSize bytes into its
-// blocks of 4096 bytes, and the rest of the file system is filled up.
+// blocks of 4096 bytes (no file for 0), and the rest of the file system is filled up.
 std::string NearlyFullDisk(TWorld& w, size_t fileSize) {
   if (!TUnixShell::Available()) return "no Unix shell to mount a file system with";
   const std::string disk = w.Folder + w.kSep + "disk";
@@ -328,10 +338,12 @@ std::string NearlyFullDisk(TWorld& w, size_t fileSize) {
     return "cannot mount a small tmpfs (needs root and mount): " + w.Shell.Output();
   w.Folder = disk;
   w.File = disk + w.kSep + "UserConfig.ini";
-  std::string bytes = kOldBytes + "pad=";
-  bytes += std::string(fileSize - bytes.size() - 2, 'p') + "\r\n";
-  WriteBytes(w.File, bytes);
-  if (ReadBytes(w.File) != bytes) return "cannot write the file on the small file system";
+  if (fileSize > 0) {
+    std::string bytes = kOldBytes + "pad=";
+    bytes += std::string(fileSize - bytes.size() - 2, 'p') + "\r\n";
+    WriteBytes(w.File, bytes);
+    if (ReadBytes(w.File) != bytes) return "cannot write the file on the small file system";
+  }
   // Filled up in pieces so that the last free block is taken too.
   w.Shell.Run("i=0; while dd if=/dev/zero of=" + Quoted(disk + w.kSep + "fill") +
               "$i bs=4096 count=1 2>/dev/null; do i=$((i+1)); done");
@@ -479,6 +491,8 @@ const Situation kSituations[] = {
     {"NearlyFullDiskGrowthFits", [](TWorld& w) { return NearlyFullDisk(w, 8192 - 8); }, true},
     {"NearlyFullDiskGrowthDoesNotFit", [](TWorld& w) { return NearlyFullDisk(w, 8192 - 2); },
      false},
+    // Neither the temporary file nor the file itself takes the bytes: no file is left.
+    {"FullDiskMissingFile", [](TWorld& w) { return NearlyFullDisk(w, 0); }, false},
     {"Utf16File",
      [](TWorld& w) {
        Put(w.File, "\xFF\xFE" + Le(u"[s]\r\nk=丫\r\n"));
@@ -543,6 +557,7 @@ TEST_P(ProfileSituation, WritesOrLeavesTheOldBytes) {
   const std::string before = w.Before ? *w.Before : existed ? Get(w.File) : "";
   long osError = 0;
   bool written = false;
+  const auto start = std::chrono::steady_clock::now();
   try {
     IniWriteString(w.File, kSection, kKey, kNewReader);
     written = true;
@@ -550,7 +565,9 @@ TEST_P(ProfileSituation, WritesOrLeavesTheOldBytes) {
     osError = e.OsError();
     EXPECT_NE(std::string(e.what()).find(w.File), std::string::npos) << e.what();
   }
+  const auto took = std::chrono::steady_clock::now() - start;
   w.CloseHolders();
+  EXPECT_LT(Milliseconds(took), Milliseconds(kWriteBound)) << "the write took too long";
   EXPECT_EQ(written, row.written) << "OS error " << osError;
   if (written) {
     EXPECT_EQ(IniReadString(w.File, kSection, kKey, "<none>"), kNewReader);
