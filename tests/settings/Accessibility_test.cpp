@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ReaderDialogWorld.h"
+#include "toolkit/win32/Accessible_win.h"
 #include "WaitForBox_win.h"
 #include "toolkit/UserInput.h"
 
@@ -275,6 +276,42 @@ TEST(ReaderDialogAccessibility, TheToolReadsTheDialogAsItIs) {
   EXPECT_EQ(tree, want);
   std::printf("The dialog as a screen reader reads it (role|name|states|default action):\n");
   for (const std::wstring& line : tree) std::printf("  %s\n", Utf8(line).c_str());
+}
+
+TEST(ReaderDialogAccessibility, AnObjectKeptPastItsWindowAnswersDisconnectedAndReleases) {
+  // A client on the dialog's own thread holds the object itself, not a proxy that
+  // disconnecting cuts. Once the object's window is forgotten, even while a live control
+  // of ours has that handle (as a later window that reuses the value would), every call
+  // says the object is disconnected, and the client can still release it.
+  TReaderDialogWorld world;
+  InstallTwoReaders(world);
+  world.Run([&](Tfrm_option& dlg) {
+    const HWND list = Hwnd(*dlg.ListBox);
+    IAccessible* kept = ObjectOf(list);
+    ASSERT_NE(kept, nullptr);
+    long count = -1;
+    ASSERT_EQ(kept->get_accChildCount(&count), S_OK);
+    EXPECT_EQ(count, 2);
+    ForgetAccessible(list);
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT line{};
+    line.vt = VT_I4;
+    line.lVal = 1;
+    BSTR name = nullptr;
+    VARIANT role{};
+    EXPECT_EQ(kept->get_accChildCount(&count), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(kept->get_accName(line, &name), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(kept->get_accRole(self, &role), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(kept->accDoDefaultAction(line), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(kept->Release(), 0u);
+    // The window answers a new client with a new object.
+    IAccessible* fresh = ObjectOf(list);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->get_accChildCount(&count), S_OK);
+    fresh->Release();
+  });
 }
 
 TEST(ReaderDialogAccessibility, EveryWindowSaysWhatItIsAndDecorationsAreNotFocusable) {

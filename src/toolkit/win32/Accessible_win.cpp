@@ -545,7 +545,16 @@ class TAccessible final : public IAccessible {
  private:
   ~TAccessible() = default;
 
-  bool Alive() const { return ControlOf(FHwnd) != nullptr; }
+  // False once the window went (or its object was forgotten): a later window that takes the
+  // same handle value is not this object's window.
+  bool Alive() const { return !FOrphaned && ControlOf(FHwnd) != nullptr; }
+
+ public:
+  // The object's window is going: from now on every call but IUnknown's answers
+  // CO_E_OBJNOTCONNECTED, whoever still holds the object.
+  void Orphan() { FOrphaned = true; }
+
+ private:
 
   TXPTolvikListBox* List() const { return dynamic_cast<TXPTolvikListBox*>(ControlOf(FHwnd)); }
 
@@ -673,7 +682,17 @@ class TAccessible final : public IAccessible {
   LONG FRefs = 1;
   HWND FHwnd;
   TAccessibleKind FKind;
+  bool FOrphaned = false;
 };
+
+// Keeps the module loaded for the rest of the process: an object of ours that a client in
+// this process still holds is code of this module, so it must not be unmapped under the
+// client when the host frees the module.
+void PinThisModule() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&PinThisModule), &self);
+}
 
 // The window's object, made at the first request; null for windows that have none of
 // ours or when COM cannot be joined in an apartment of the thread's own.
@@ -712,8 +731,12 @@ void ForgetAccessible(HWND hwnd) {
   TAccessible* object = it->second;
   objects.erase(it);
   // The clients' references held through COM go now; the last local one with the release.
+  // A client in this apartment holds the object itself (CoDisconnectObject does not reach
+  // it): the object answers it as disconnected, and the module stays loaded while the
+  // object may still be called.
+  object->Orphan();
   Ole()->CoDisconnectObject(object, 0);
-  object->Release();
+  if (object->Release() != 0) PinThisModule();
   if (objects.empty() && gJoinedCom) {
     gJoinedCom = false;
     Ole()->CoUninitialize();
