@@ -115,7 +115,8 @@ inline std::string LibraryFaultedText(std::string_view firstFault) {
 //   "该读卡器库的调用约定不符（应为 stdcall），请更换为正确编译的读卡器库。首次出错：
 //    SCConnectReader calling convention"
 inline std::string WrongCallingConventionLibraryText(std::string_view firstFault) {
-  return std::string("该读卡器库的调用约定不符（应为 stdcall），请更换为正确编译的读卡器库。首次出错：")
+  return std::string(
+             "该读卡器库的调用约定不符（应为 stdcall），请更换为正确编译的读卡器库。首次出错：")
       .append(firstFault);
 }
 

@@ -223,23 +223,23 @@ uint32_t CallStdcallChecked(const void* function, const uint32_t* args, uint32_t
 // stub's (asm below). It lies in the module's own per-thread memory, never on the stack the
 // library runs on.
 struct alignas(16) TRecoveryPoint {
-  uint64_t Rsp;  // 0: the stub's stack pointer after its prologue (its establisher frame)
-  uint64_t Rbx;  // 8: the caller's callee-saved registers
-  uint64_t Rbp;  // 16
-  uint64_t Rsi;  // 24
-  uint64_t Rdi;  // 32
-  uint64_t R12;  // 40
-  uint64_t R13;  // 48
-  uint64_t R14;  // 56
-  uint64_t R15;  // 64
+  uint64_t Rsp;          // 0: the stub's stack pointer after its prologue (its establisher frame)
+  uint64_t Rbx;          // 8: the caller's callee-saved registers
+  uint64_t Rbp;          // 16
+  uint64_t Rsi;          // 24
+  uint64_t Rdi;          // 32
+  uint64_t R12;          // 40
+  uint64_t R13;          // 48
+  uint64_t R14;          // 56
+  uint64_t R15;          // 64
   uint32_t Mxcsr;        // 72: the SSE control and status register before the call
   uint16_t ControlWord;  // 76: the x87 control word before the call
   uint16_t Unused;
-  uint32_t Code;     // 80: the contained exception's code
+  uint32_t Code;  // 80: the contained exception's code
   uint32_t Unused2;
-  uint64_t Address;  // 88: where it was raised
-  uint64_t GapLow;   // 96: the unused stack between the stub's frame and the call
-  uint64_t GapHigh;  // 104
+  uint64_t Address;     // 88: where it was raised
+  uint64_t GapLow;      // 96: the unused stack between the stub's frame and the call
+  uint64_t GapHigh;     // 104
   uint8_t Xmm[10][16];  // 112: xmm6..xmm15, callee-saved
   uint64_t Resume;      // 272: where execution goes on after a contained exception
 };
@@ -400,8 +400,7 @@ thread_local TThreadRecovery tRecovery;
 }  // namespace
 
 extern "C" EXCEPTION_DISPOSITION RsFaultHandler(EXCEPTION_RECORD* record, void* establisherFrame,
-                                                CONTEXT* context,
-                                                DISPATCHER_CONTEXT* dispatcher) {
+                                                CONTEXT* context, DISPATCHER_CONTEXT* dispatcher) {
   // The call this frame belongs to: the stub's own frame, or a slot of its gap.
   TThreadRecovery& recovery = tRecovery;
   const auto frame = reinterpret_cast<uintptr_t>(establisherFrame);

@@ -30,9 +30,10 @@ CallingConventionError::CallingConventionError(const char* exportName, int32_t s
     : Exception(errortext::CallingConventionText(exportName, stackOffset)) {}
 
 LibraryFaultedError::LibraryFaultedError(const TLibraryFault& first)
-    : Exception(first.Cause == kCallingConventionCause
-                    ? errortext::WrongCallingConventionLibraryText(first.Function + " " + first.Cause)
-                    : errortext::LibraryFaultedText(first.Function + " " + first.Cause)) {}
+    : Exception(
+          first.Cause == kCallingConventionCause
+              ? errortext::WrongCallingConventionLibraryText(first.Function + " " + first.Cause)
+              : errortext::LibraryFaultedText(first.Function + " " + first.Cause)) {}
 
 const TLibraryFault* FindLibraryFault(TModuleHandle module) {
   if (module == 0) return nullptr;
@@ -54,7 +55,8 @@ void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault) {
 }
 
 std::string ProcessorFaultCause(uint32_t code) {
-  return (IsProcessorFaultCode(code) ? "processor fault " : "exception ") + errortext::HexCode(code);
+  return (IsProcessorFaultCode(code) ? "processor fault " : "exception ") +
+         errortext::HexCode(code);
 }
 
 TCommonDllInvoker::~TCommonDllInvoker() {

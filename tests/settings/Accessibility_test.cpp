@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "ReaderDialogWorld.h"
-#include "toolkit/win32/Accessible_win.h"
 #include "WaitForBox_win.h"
 #include "toolkit/UserInput.h"
+#include "toolkit/win32/Accessible_win.h"
 
 namespace {
 
@@ -123,8 +123,8 @@ void ReadTree(IAccessible* acc, int depth, std::vector<std::wstring>& out) {
 
 IAccessible* ObjectOf(HWND hwnd) {
   IAccessible* acc = nullptr;
-  if (FAILED(AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
-                                        reinterpret_cast<void**>(&acc))))
+  if (FAILED(AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_CLIENT),
+                                        __uuidof(IAccessible), reinterpret_cast<void**>(&acc))))
     return nullptr;
   return acc;
 }

@@ -555,7 +555,6 @@ class TAccessible final : public IAccessible {
   void Orphan() { FOrphaned = true; }
 
  private:
-
   TXPTolvikListBox* List() const { return dynamic_cast<TXPTolvikListBox*>(ControlOf(FHwnd)); }
 
   // What a child id names: S_OK for the object itself (an empty part), a line of a list,
