@@ -5,17 +5,28 @@
 # call by call. Prints the table of medians and ratios ours / plain and draws
 # docs/dialog-performance.png.
 #
-#   DIALOG_ROUNDS=4 DIALOG_CALLS=20 DIALOG_LOADS=10 bench/dialog.sh
+#   DIALOG_ROUNDS=4 DIALOG_CALLS=20 DIALOG_LOADS=10 bench/dialog.sh [win32|win64]
+#
+# win32 (the default) measures the 32-bit modules, win64 the 64-bit ones (a 64-bit plain
+# dialog, 64-bit Wine); the win64 picture is docs/dialog-performance-win64.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-out=$root/build/bench/dialog
-build=$root/build/bench-win32
+arch=${1:-win32}
+case $arch in
+  win32) toolchain=cmake/toolchain-mingw-i686.cmake strip=i686-w64-mingw32-strip
+         png=$root/docs/dialog-performance.png ;;
+  win64) toolchain=cmake/toolchain-mingw-x86_64.cmake strip=x86_64-w64-mingw32-strip
+         png=$root/docs/dialog-performance-win64.png ;;
+  *) echo "usage: bench/dialog.sh [win32|win64]" >&2; exit 2 ;;
+esac
+out=$root/build/bench/dialog-$arch
+build=$root/build/bench-$arch
 mkdir -p "$out"
 
-echo "=== dialog: configure and build the win32 Release build"
+echo "=== dialog: configure and build the $arch Release build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRS_BENCH=ON \
-  --toolchain cmake/toolchain-mingw-i686.cmake \
+  --toolchain "$toolchain" \
   >"$out/configure.log" || { cat "$out/configure.log"; exit 1; }
 cmake --build "$build" --target ReaderSettings PlainDialog dialog_timing lurmScard -j2
 
@@ -32,12 +43,12 @@ printf 'reader=ACS ACR38U-CCID 00 00\nreader=Generic Smart Card Reader 01 00\n' 
   >"$world/host/subapp/lurmScard.dll.sim.ini"
 printf '[Host]\r\nMode=record\r\nTranscript=transcript.txt\r\nLog=host.log\r\n[SubApp]\r\nPath=subapp\r\nCode=YB01\r\nFuncCode=YB0105\r\n' \
   >"$world/host/Host.ini"
-i686-w64-mingw32-strip -o "$world/ReaderSettings.dll" "$bin/ReaderSettings.dll"
-i686-w64-mingw32-strip -o "$world/PlainDialog.dll" "$bin/PlainDialog.dll"
+"$strip" -o "$world/ReaderSettings.dll" "$bin/ReaderSettings.dll"
+"$strip" -o "$world/PlainDialog.dll" "$bin/PlainDialog.dll"
 
-echo "=== dialog: run under Wine"
-if [[ -f $root/build/win32/wineprefix/system.reg ]]; then
-  export RS_WINEPREFIX=$root/build/win32/wineprefix
+echo "=== dialog: run under Wine ($arch)"
+if [[ -f $root/build/$arch/wineprefix/system.reg ]]; then
+  export RS_WINEPREFIX=$root/build/$arch/wineprefix
 fi
 cmake/wine-run.sh --init "$build"
 RS_WINE_TIMEOUT=900 cmake/wine-run.sh "$bin/dialog_timing.exe" "Z:$world/host" \
@@ -45,7 +56,7 @@ RS_WINE_TIMEOUT=900 cmake/wine-run.sh "$bin/dialog_timing.exe" "Z:$world/host" \
   "ours=Z:$world/ReaderSettings.dll" "plain=Z:$world/PlainDialog.dll" >"$out/samples.tsv"
 
 echo "=== dialog: results"
-python3 - "$out" "$root/docs/dialog-performance.png" "$world" <<'EOF' | tee "$out/table.md"
+python3 - "$out" "$png" "$world" <<'EOF' | tee "$out/table.md"
 import os, statistics, subprocess, sys
 
 out, png, world = sys.argv[1:4]
