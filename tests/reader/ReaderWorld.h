@@ -7,14 +7,13 @@
 //   world.Install("lurmScard.dll", "lurmScard_old.dll", "reader=Reader A\n");
 //   TLURMScardInvoker invoker(world.PathOf("lurmScard_old.dll"));
 //   EXPECT_EQ(world.TraceLines(), (std::vector<std::string>{"SCListReaders zeroed=1"}));
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "TestFolders.h"
 #include "host/HostString.h"
 
 #if defined(_WIN32)
@@ -58,21 +57,11 @@ inline bool IsLibraryLoaded(const std::string& path) {
 #endif
 }
 
-// A unique empty folder under the system's temporary folder, removed with the object.
+// A unique empty folder under the system's temporary folder, removed with the object
+// (TestFolders.h: what stays behind is removed once its process has ended).
 class TTempFolder {
  public:
-  TTempFolder() {
-    static std::atomic<int> counter{0};
-#if defined(_WIN32)
-    const auto pid = GetCurrentProcessId();
-#else
-    const auto pid = getpid();
-#endif
-    const auto stamp = std::random_device{}();
-    FPath = fs::temp_directory_path() / ("rs-test-" + std::to_string(pid) + "-" +
-                                         std::to_string(stamp) + "-" + std::to_string(counter++));
-    fs::create_directories(FPath);
-  }
+  TTempFolder() : FPath(testfolders::MakeTestFolder("test")) {}
   TTempFolder(const TTempFolder&) = delete;
   TTempFolder& operator=(const TTempFolder&) = delete;
   ~TTempFolder() {

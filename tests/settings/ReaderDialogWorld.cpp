@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "../reader/TestFolders.h"
 #include "HostProfile.h"
 #include "HostSim.h"
 #include "entry/LibraryEntry.h"
@@ -33,10 +33,7 @@ bool IsReaderCall(const std::string& line) { return line.rfind("SC", 0) == 0; }
 }  // namespace
 
 TReaderDialogWorld::TReaderDialogWorld() {
-  static std::atomic<int> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  FRoot = fs::temp_directory_path() /
-          ("rs-dialog-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  FRoot = testfolders::MakeTestFolder("dialog");
   FProfile = FRoot / "host";
   FSubApp = FProfile / "subapp";
   fs::create_directories(FSubApp);
