@@ -89,6 +89,13 @@ inline std::string SoftwareExceptionText(std::string_view operation, uint32_t co
       .append(HexCode(address));
 }
 
+// A function of another library returned with its caller's frame pointer (ebp) changed;
+// the frame pointer was put back and the call abandoned.
+//   "库函数返回时改动了调用者的帧指针（EBP），调用已中止 SCConnectReader"
+inline std::string FramePointerChangedText(std::string_view operation) {
+  return std::string("库函数返回时改动了调用者的帧指针（EBP），调用已中止 ").append(operation);
+}
+
 // A reader library function returned with the stack pointer off: the library was built
 // with another calling convention than stdcall. The library is not called again.
 //   "读卡器库函数的调用约定不符，已停止使用该读卡器库：SCConnectReader calling convention,

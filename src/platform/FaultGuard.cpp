@@ -3,7 +3,8 @@
 #include "platform/ErrorTexts.h"
 
 ProcessorFaultError::ProcessorFaultError(const char* operation, uint32_t code, uintptr_t address)
-    : Exception(IsProcessorFaultCode(code)
+    : Exception(code == kExceptionFrameBroken ? errortext::FramePointerChangedText(operation)
+                : IsProcessorFaultCode(code)
                     ? errortext::ProcessorFaultText(operation, code, address)
                     : errortext::SoftwareExceptionText(operation, code, address)),
       FCode(code),

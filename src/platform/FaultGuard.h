@@ -59,6 +59,9 @@ inline constexpr uint32_t kFaultFloatingPoint = 0xC0000090;  // invalid operatio
 // Delphi exception.
 inline constexpr uint32_t kExceptionCpp = 0xE06D7363;
 inline constexpr uint32_t kExceptionDelphi = 0x0EEDFADE;
+// Raised by the checked stdcall call (32-bit Windows) when the called function returned
+// with the caller's frame pointer (ebp) changed.
+inline constexpr uint32_t kExceptionFrameBroken = 0xE0524642;
 
 // True for the codes of processor faults (access violation, illegal instruction, arithmetic
 // and floating-point faults, ...); false for exceptions raised by software.
@@ -83,7 +86,8 @@ bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& faul
 // the first argument) and returns its 32-bit result, checking the stack pointer: a stdcall
 // function removes its arguments, so stackOffset is set to 0; a function that removed
 // none (a cdecl one) gives count * 4, the bytes it left on the stack. The stack pointer
-// is put back either way.
+// is put back either way. A function that returns with the frame pointer (ebp) changed
+// gets it put back, and the call raises kExceptionFrameBroken: run it contained.
 //
 //   uint32_t words[] = {reinterpret_cast<uintptr_t>(buffer)};
 //   uint32_t result = CallStdcallChecked(address, words, 1, offset);   // offset 4: cdecl

@@ -36,6 +36,9 @@ EXCEPTION_DISPOSITION __cdecl RsFaultHandler(EXCEPTION_RECORD* record, void* est
 // uint32_t RsCallStdcall(const void* fn, const uint32_t* args, uint32_t count,
 // int32_t* stackOffset). cdecl.
 uint32_t RsCallStdcall(const void* fn, const uint32_t* args, uint32_t count, int32_t* stackOffset);
+// [[noreturn]] void RsResume(TRecoveryPoint* point): continues the stub of point at its
+// resume point, on its stack, with the direction flag clear. cdecl.
+[[noreturn]] void RsResume(TRecoveryPoint* point);
 }
 
 // The stub: saves the callee-saved registers and the floating-point control state into
@@ -101,11 +104,29 @@ _RsRunContained:
     ret
 )");
 
-// The checked call: pushes count argument words (args[0] last, so it lies on top), calls
-// fn and compares the stack pointer after its return with the one before the pushes. A
-// stdcall function removes its arguments itself, so the two agree; the bytes it left (the
-// one before less the one after) go to *stackOffset, and the stack pointer is put back
-// either way.
+asm(R"(
+    .text
+    .globl _RsResume
+    .def _RsResume; .scl 2; .type 32; .endef
+_RsResume:
+    movl 4(%esp), %eax
+    movl 0(%eax), %esp
+    movl 4(%eax), %ebp
+    cld
+    jmp *20(%eax)
+)");
+
+// The checked call: keeps its frame pointer twice below the saved registers (as is and
+// xor-marked), pushes count argument words (args[0] last, so it lies on top), calls fn and
+// compares the stack pointer after its return with the one before the pushes. A stdcall
+// function removes its arguments itself, so the two agree; the bytes it left (the one
+// before less the one after) go to *stackOffset, and the stack pointer is put back either
+// way. A function must also keep the frame pointer (ebp); one that returns with it changed
+// (its own frame overrun into the saved copy, say) would send this stub's epilogue into
+// arbitrary stack. The frame pointer is found again from the stack pointer when the stack
+// is as it was (the marked copy lies on top, 20 bytes below the frame), or else checked
+// against its copies in the frame it names; a changed one is put back and the call ends
+// in the exception kExceptionFrameBroken, which the containment around the call takes.
 asm(R"(
     .text
     .globl _RsCallStdcall
@@ -116,6 +137,10 @@ _RsCallStdcall:
     pushl %ebx
     pushl %esi
     pushl %edi
+    pushl %ebp
+    movl %ebp, %ecx
+    xorl $0x5A17C0DE, %ecx
+    pushl %ecx
     movl 12(%ebp), %esi
     movl 16(%ebp), %ecx
 4:
@@ -126,7 +151,25 @@ _RsCallStdcall:
     jmp 4b
 5:
     call *8(%ebp)
-    leal -12(%ebp), %edx
+    leal 20(%esp), %ecx
+    cmpl %ecx, 4(%esp)
+    jne 6f
+    movl (%esp), %edx
+    xorl %ecx, %edx
+    cmpl $0x5A17C0DE, %edx
+    jne 6f
+    cmpl %ecx, %ebp
+    je 6f
+    movl %ecx, %ebp
+    jmp 8f
+6:
+    cmpl %ebp, -16(%ebp)
+    jne 8f
+    movl -20(%ebp), %edx
+    xorl %ebp, %edx
+    cmpl $0x5A17C0DE, %edx
+    jne 8f
+    leal -20(%ebp), %edx
     subl %esp, %edx
     movl 20(%ebp), %ecx
     movl %edx, (%ecx)
@@ -136,13 +179,19 @@ _RsCallStdcall:
     popl %ebx
     popl %ebp
     ret
+8:
+    pushl $0
+    pushl $0
+    pushl $1
+    pushl $0xE0524642
+    call _RaiseException@16
+    ud2
 )");
+static_assert(kExceptionFrameBroken == 0xE0524642);
 
 namespace {
 
 constexpr DWORD kUnwinding = 0x2 | 0x4;  // EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND
-constexpr DWORD kDirectionFlag = 0x400;
-constexpr DWORD kTrapFlag = 0x100;
 
 // The recovery points of the contained calls in progress on this thread, innermost last.
 // Calls nested deeper than this run inside the innermost contained one, which then takes
@@ -181,14 +230,13 @@ extern "C" EXCEPTION_DISPOSITION __cdecl RsFaultHandler(EXCEPTION_RECORD* record
   point->Code = record->ExceptionCode;
   point->Address = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
   // The library's own termination handlers between the fault and our registration run
-  // now, as they would for any handled exception.
+  // now, as they would for any handled exception; the unwind also drops the dispatcher's
+  // own registration. Then the stub goes on at its resume point, straight from here, as
+  // an __except block is entered: the dispatcher is not returned to, since it would refuse
+  // to continue an exception raised as non-continuable (a C++ or Delphi throw is).
+  (void)context;
   RtlUnwind(establisherFrame, nullptr, record, nullptr);
-  context->Esp = point->Esp;
-  context->Ebp = point->Ebp;
-  context->Eax = reinterpret_cast<uintptr_t>(point);
-  context->Eip = point->Resume;
-  context->EFlags &= ~(kDirectionFlag | kTrapFlag);
-  return ExceptionContinueExecution;
+  RsResume(point);
 }
 
 bool FaultContainmentAvailable() { return true; }

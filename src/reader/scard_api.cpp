@@ -55,6 +55,7 @@ void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault) {
 }
 
 std::string ProcessorFaultCause(uint32_t code) {
+  if (code == kExceptionFrameBroken) return "frame pointer";
   return (IsProcessorFaultCode(code) ? "processor fault " : "exception ") +
          errortext::HexCode(code);
 }

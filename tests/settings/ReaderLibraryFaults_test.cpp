@@ -194,6 +194,26 @@ TEST(ReaderLibraryFaults, BrokenCallsFailAsThatCallAndTheDialogGoesOn) {
      false,
      kRefusedListing,
      {}},
+    // The call returned with the dialog's frame pointer changed: put back, and a fault of
+    // that call.
+    {"SCConnectReader changes the frame pointer",
+     {"reader=R", "breakebp=SCConnectReader"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", "msg 70000527"},
+     "SCConnectReader",
+     nullptr,
+     true,
+     kRefusedListing,
+     {}},
+    {"SCListReaders changes the frame pointer",
+     {"reader=A", "breakebp=SCListReaders"},
+     {},
+     {"SCListReaders zeroed=1", "msg 70000995", "msg 70000529", "msg 70000529", "msg 70000528"},
+     nullptr,
+     nullptr,
+     false,
+     kRefusedListing,
+     {}},
 #endif
   };
   for (const Case& c : cases) {

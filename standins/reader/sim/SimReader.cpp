@@ -47,6 +47,8 @@ struct TSimConfig {
   int FaultStackOverrun = 0;
   // The export that returns as a cdecl function would, leaving its arguments.
   std::string CdeclIn;
+  // The export that returns with its caller's frame pointer (ebp) changed.
+  std::string BreakEbpIn;
   // Instead of its processor fault, the export raises this software exception (Windows:
   // RaiseException with this code; natively a C++ exception); 0: none.
   uint32_t RaiseCode = 0;
@@ -167,6 +169,8 @@ TSimConfig LoadConfig() {
       config.FaultStackOverrun = std::atoi(value.c_str());
     } else if (key == "cdecl") {
       config.CdeclIn = value;
+    } else if (key == "breakebp") {
+      config.BreakEbpIn = value;
     } else if (key == "raise") {
       config.RaiseCode = static_cast<uint32_t>(ParseCode(value));
     } else if (key == "errortextaddress") {
@@ -237,7 +241,8 @@ __attribute__((noinline)) void OverrunOwnStackThenFault(int count) {
 // Delphi code lets one escape does.
 [[noreturn]] void RaiseSoftwareException(uint32_t code) {
 #if defined(_WIN32)
-  RaiseException(code, 0, 0, nullptr);
+  // Non-continuable, as a C++ or Delphi throw is raised.
+  RaiseException(code, EXCEPTION_NONCONTINUABLE, 0, nullptr);
   std::abort();
 #else
   throw std::runtime_error("simulated reader library exception " + std::to_string(code));
@@ -266,16 +271,17 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 #endif
 
 // The faulty variant on 32-bit Windows can return from SCListReaders and SCConnectReader
-// as a cdecl function would, leaving its arguments on the stack; there these two exports
-// are the stubs below around the bodies.
+// as a cdecl function would, leaving its arguments on the stack, or with its caller's frame
+// pointer changed; there these two exports are the stubs below around the bodies.
 #if defined(SIM_FAULTS) && defined(_WIN32) && defined(__i386__)
 #define SIM_CDECL_SWITCH 1
 #endif
 
 extern "C" {
 
-// Nonzero when the current call of the export is to return as a cdecl function.
-int gSimReturnCdecl = 0;
+// How the current call of the export returns: 0 as stdcall, 1 as a cdecl function would,
+// 2 as stdcall with the caller's frame pointer changed.
+int gSimReturnMode = 0;
 
 #if defined(SIM_EXPORT_SCListReaders)
 int32_t SimListReaders(char* buffer) {
@@ -292,7 +298,9 @@ int32_t SimListReaders(char* buffer) {
     std::memcpy(buffer, config.ListBytes.data(), count);
     fault = PlanFault(config, "SCListReaders");
     Overrun(buffer, kSCListBufferSize, config.ListOverrun);
-    gSimReturnCdecl = config.CdeclIn == "SCListReaders";
+    gSimReturnMode = config.CdeclIn == "SCListReaders"      ? 1
+                     : config.BreakEbpIn == "SCListReaders" ? 2
+                                                            : 0;
     return config.ListResult;
   }();
   if (fault.Fault) Fault(fault);
@@ -313,7 +321,9 @@ int32_t SimConnectReader(const char* readerName, char* out) {
     std::memset(out, 0x5A, kSCConnectBufferSize);
     fault = PlanFault(config, "SCConnectReader");
     Overrun(out, kSCConnectBufferSize, config.ConnectOverrun);
-    gSimReturnCdecl = config.CdeclIn == "SCConnectReader";
+    gSimReturnMode = config.CdeclIn == "SCConnectReader"      ? 1
+                     : config.BreakEbpIn == "SCConnectReader" ? 2
+                                                              : 0;
     for (const auto& [reader, code] : config.ConnectResults)
       if (reader == name) return code;
     return config.ConnectDefault;
@@ -330,8 +340,10 @@ int32_t RS_SCARD_CALL SCConnectReader(const char* readerName, char* out) {
 
 #if defined(SIM_CDECL_SWITCH)
 // Each stub copies its arguments, calls the body and removes its arguments on return
-// (ret N, stdcall) unless the body asked for the cdecl return (plain ret). The exports are
-// named in the linker directives as the compiler names a stdcall export.
+// (ret N, stdcall) unless the body asked for the cdecl return (plain ret) or for the frame
+// pointer changed (ebp moved up by 64 bytes, into its caller's frame, as a saved copy
+// overwritten by an overrun would leave it). The exports are named in the linker directives
+// as the compiler names a stdcall export.
 asm(R"(
     .text
     .globl _SCListReaders@4
@@ -339,11 +351,16 @@ _SCListReaders@4:
     pushl 4(%esp)
     call _SimListReaders
     addl $4, %esp
-    cmpl $0, _gSimReturnCdecl
+    cmpl $0, _gSimReturnMode
     jne 1f
     ret $4
 1:
+    cmpl $2, _gSimReturnMode
+    je 3f
     ret
+3:
+    addl $64, %ebp
+    ret $4
 
     .globl _SCConnectReader@8
 _SCConnectReader@8:
@@ -351,11 +368,16 @@ _SCConnectReader@8:
     pushl 8(%esp)
     call _SimConnectReader
     addl $8, %esp
-    cmpl $0, _gSimReturnCdecl
+    cmpl $0, _gSimReturnMode
     jne 2f
     ret $8
 2:
+    cmpl $2, _gSimReturnMode
+    je 4f
     ret
+4:
+    addl $64, %ebp
+    ret $8
 
     .section .drectve
     .ascii " -export:\"SCListReaders@4\" -export:\"SCConnectReader@8\""
