@@ -161,31 +161,50 @@ TEST(ModuleReload, AReaderLibraryThatFaultedIsRefusedByTheModuleLoadedAgain) {
   DeleteFileA(trace.c_str());
 }
 
-// The process ends with the dialog open: the probe program opens it, then gives the
-// module the process-exit notification (DLL_PROCESS_DETACH with a non-null reserved
-// argument) from inside the modal loop and reports what is still there.
-TEST(ModuleExit, ProcessExitLeavesTheDialogAndTheReaderLibraryAlone) {
-  TModuleWorld world;
-  std::string command =
-      "\"" + ProgramDir() + "module_exit_probe.exe\" \"" + world.ProfileDir() + "\"";
+// Runs a probe program of this folder with the host profile folder as its argument and
+// returns its exit code; ~0 when it did not start or did not end within 60 s.
+DWORD RunProbe(const char* program, const std::string& profileDir) {
+  std::string command = "\"" + ProgramDir() + program + "\" \"" + profileDir + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                             &startup, &process))
-      << command << ": error " << GetLastError();
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    ADD_FAILURE() << command << ": error " << GetLastError();
+    return ~0u;
+  }
   const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
   if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  ASSERT_EQ(waited, WAIT_OBJECT_0) << "the probe did not end within 60 s";
+  if (waited != WAIT_OBJECT_0) {
+    ADD_FAILURE() << program << " did not end within 60 s";
+    return ~0u;
+  }
+  return exitCode;
+}
+
+// The process ends with the dialog open: the probe program opens it, then gives the
+// module the process-exit notification (DLL_PROCESS_DETACH with a non-null reserved
+// argument) from inside the modal loop and reports what is still there.
+TEST(ModuleExit, ProcessExitLeavesTheDialogAndTheReaderLibraryAlone) {
+  TModuleWorld world;
+  const DWORD exitCode = RunProbe("module_exit_probe.exe", world.ProfileDir());
   // The probe's exit code: 0 all left alone; bit 1 the dialog was destroyed, bit 2 the
   // reader library was released; 8 and up: it could not get that far (see its output).
   EXPECT_EQ(exitCode & 1u, 0u) << "the dialog was destroyed at process exit";
   EXPECT_EQ(exitCode & 2u, 0u) << "the reader library was released at process exit";
   EXPECT_LT(exitCode, 8u) << "the probe failed before the exit notification";
+}
+
+// An accessibility client on the dialog's thread that keeps the dialog's objects past the
+// dialog and past FreeLibrary calls them and releases them without a crash; one that
+// released them in time lets the module unload (the probe's output names each finding).
+TEST(ModuleAccessibility, AClientKeepingTheDialogsObjectsPastFreeLibraryCanCallAndReleaseThem) {
+  TModuleWorld world;
+  EXPECT_EQ(RunProbe("accessible_client_probe.exe", world.ProfileDir()), 0u);
 }
 
 }  // namespace
