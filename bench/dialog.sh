@@ -56,10 +56,11 @@ RS_WINE_TIMEOUT=900 cmake/wine-run.sh "$bin/dialog_timing.exe" "Z:$world/host" \
   "ours=Z:$world/ReaderSettings.dll" "plain=Z:$world/PlainDialog.dll" >"$out/samples.tsv"
 
 echo "=== dialog: results"
-python3 - "$out" "$png" "$world" <<'EOF' | tee "$out/table.md"
+python3 - "$out" "$png" "$world" "$arch" <<'EOF' | tee "$out/table.md"
 import os, statistics, subprocess, sys
 
-out, png, world = sys.argv[1:4]
+out, png, world, arch = sys.argv[1:5]
+bits = arch[3:]
 samples = {}
 for line in open(f"{out}/samples.tsv"):
     module, measure, value = line.split("\t")
@@ -90,7 +91,7 @@ def fmt(x):
     return f"{x:.3g}" if abs(x) < 100 else f"{x:.0f}"
 
 n = len(samples.get(("ours", "cycle-ms"), []))
-print(f"Dialog under Wine: medians ({n} later calls, "
+print(f"Dialog under Wine ({bits}-bit): medians ({n} later calls, "
       f"{len(samples.get(('ours', 'load-ms'), []))} loads); objects and memory while open: "
       "more than just before the call")
 print("| step | ours | plain dialog | ratio |")
@@ -117,7 +118,7 @@ with open(f"{out}/ratios.dat", "w") as d:
 script = f"""
 set terminal pngcairo size 1400,600 font ",11"
 set output "{png}"
-set multiplot layout 1,2 title "ReaderSettings.dll against a plain Win32 dialog (32-bit, under Wine; medians)"
+set multiplot layout 1,2 title "ReaderSettings.dll against a plain Win32 dialog ({bits}-bit, under Wine; medians)"
 set style data histograms
 set style histogram clustered gap 1
 set style fill solid 0.9 border -1
