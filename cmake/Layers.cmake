@@ -46,9 +46,42 @@ function(rs_layer_uses out layer)
   set(${out} ${uses} PARENT_SCOPE)
 endfunction()
 
+# rs_layer_below(OUT LAYER): the layers LAYER may use, those its entry names and what they
+# use in turn, without the rs_ prefix.
+#   rs_layer_below(below dialogs)   # toolkit;host;platform
+function(rs_layer_below out layer)
+  rs_layer_uses(uses ${layer})
+  set(below)
+  foreach(lib IN LISTS uses)
+    string(REGEX REPLACE "^rs_" "" used ${lib})
+    rs_layer_below(more ${used})
+    list(APPEND below ${used} ${more})
+  endforeach()
+  list(REMOVE_DUPLICATES below)
+  set(${out} ${below} PARENT_SCOPE)
+endfunction()
+
+# rs_layer_includes(TARGET LAYER): the target sees of src/ only its own layer and the layers
+# below it: its include root is a folder of links to those layers' folders of src/
+# (build/<preset>/layer-include/LAYER/<layer> -> src/<layer>), so an include of a layer it
+# may not use is not found. The links are made again at every configuration. Debug
+# information and __FILE__ name the headers by their paths under src/, as before.
+function(rs_layer_includes target layer)
+  rs_layer_below(below ${layer})
+  set(root ${CMAKE_BINARY_DIR}/layer-include/${layer})
+  file(REMOVE_RECURSE ${root})  # removes the links, not what they point to
+  file(MAKE_DIRECTORY ${root})
+  foreach(visible IN LISTS layer below)
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/${visible} ${root}/${visible} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} PRIVATE ${root})
+  target_compile_options(${target} PRIVATE -ffile-prefix-map=${root}=${PROJECT_SOURCE_DIR}/src)
+endfunction()
+
 # rs_layer(NAME DIR [LIBS lib...]): a static library of the .cpp files of DIR, a folder of
 # src/ (NAME is rs_<folder>). It links the layers the table's entry for the folder names,
-# and LIBS, libraries that are not layers (system libraries, the host's imports).
+# and LIBS, libraries that are not layers (system libraries, the host's imports); it
+# includes from its own layer and the layers below it only (rs_layer_includes).
 # Platform pairs are picked by suffix: *_win.cpp on Windows, *_posix.cpp elsewhere.
 function(rs_glob_sources out dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
@@ -69,7 +102,7 @@ function(rs_layer name dir)
   rs_layer_uses(uses ${layer})
   rs_glob_sources(srcs ${dir})
   add_library(${name} STATIC ${srcs})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  rs_layer_includes(${name} ${layer})
   target_link_libraries(${name} PUBLIC ${uses} ${ARG_LIBS})
   # Optimised builds optimise the layers for size: their work is a few calls per dialog,
   # each waiting on the window system, a file or the reader library, and -O2/-O3 only made
