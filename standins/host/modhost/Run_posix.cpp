@@ -1,18 +1,21 @@
 // The host simulator natively: the module's code is linked in and its dialog lives in the
 // in-memory toolkit, driven by the same scripts through the toolkit's user operations.
+// Like the Windows driver, which finds the dialog by its window class and its controls by
+// their windows, it knows the dialog only as a toolkit form: its class name and its
+// controls by name and caption, never the dialog's own class.
 #include <iconv.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "Host.h"
 #include "HostSim.h"
 #include "entry/LibraryEntry.h"
 #include "platform/Window.h"
-#include "settings/f_option.h"
 #include "toolkit/UserInput.h"
 
 namespace {
@@ -28,22 +31,28 @@ void RecordNewErrors() {
   }
 }
 
+// The reader settings dialog's window class, as the Windows driver waits for it.
+constexpr const char* kDialogClass = "Tfrm_option";
+
 class THeadlessDriver : public TDialogDriver {
  public:
-  explicit THeadlessDriver(Tfrm_option& dialog) : FDialog(dialog) {}
+  // list: the dialog's reader list (its control "ListBox"); the form owns it.
+  THeadlessDriver(TCustomForm& dialog, TXPTolvikListBox& list) : FDialog(dialog), FList(list) {}
 
   std::string Caption() override { return FDialog.Caption(); }
-  std::vector<std::string> Lines() override { return FDialog.ListBox->Lines(); }
-  int Selected() override { return FDialog.ListBox->ItemIndex(); }
+  std::vector<std::string> Lines() override { return FList.Lines(); }
+  int Selected() override { return FList.ItemIndex(); }
   bool Select(int index) override {
-    if (index < 0 || index >= FDialog.ListBox->Count()) return false;
-    UserSelectLine(*FDialog.ListBox, index);
+    if (index < 0 || index >= FList.Count()) return false;
+    UserSelectLine(FList, index);
     RecordNewErrors();
-    return FDialog.ListBox->ItemIndex() == index;
+    return FList.ItemIndex() == index;
   }
+  // The shown button with that caption, as an operator finds it on the screen.
   bool Press(const std::string& caption) override {
-    for (TModalSpeedButton* b : {FDialog.btn_reader, FDialog.btn_connect, FDialog.sBtnClose}) {
-      if (b->Caption() == caption && b->Showing()) {
+    for (int i = 0; i < FDialog.ComponentCount(); ++i) {
+      auto* b = dynamic_cast<TModalSpeedButton*>(FDialog.Components(i));
+      if (b != nullptr && b->Caption() == caption && b->Showing()) {
         UserClick(*b);
         RecordNewErrors();
         return true;
@@ -69,7 +78,8 @@ class THeadlessDriver : public TDialogDriver {
   bool Closed() override { return !FDialog.Modal() || FDialog.ModalResult() != mrNone; }
 
  private:
-  Tfrm_option& FDialog;
+  TCustomForm& FDialog;
+  TXPTolvikListBox& FList;
 };
 
 }  // namespace
@@ -117,11 +127,15 @@ bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* s
   bool appeared = script == nullptr;
   if (script != nullptr) {
     Application->ModalDriver = [&](TCustomForm& form) {
-      auto* dialog = dynamic_cast<Tfrm_option*>(&form);
-      if (dialog == nullptr) return;
+      if (std::strcmp(form.ClassName(), kDialogClass) != 0) return;
+      auto* list = dynamic_cast<TXPTolvikListBox*>(form.FindComponent("ListBox"));
+      if (list == nullptr) {
+        failures.push_back(std::string("the dialog ") + kDialogClass + " has no reader list");
+        return;
+      }
       appeared = true;
       RecordNewErrors();
-      THeadlessDriver driver(*dialog);
+      THeadlessDriver driver(form, *list);
       if (!options.Screenshot.empty())
         std::fprintf(stderr, "modhost: no screenshot without windows; %s not written\n",
                      options.Screenshot.c_str());
