@@ -30,8 +30,10 @@ TEST(ReaderLibraryFaults, BrokenCallsFailAsThatCallAndTheDialogGoesOn) {
   const Lines kRefusedListing{"msg 70000995"};
 #if defined(_WIN32)
   const char* const kRaisedCode = "E0000001";
+  const char* const kDelphiCode = "0EEDFADE";
 #else
   const char* const kRaisedCode = "E06D7363";
+  const char* const kDelphiCode = "E06D7363";
 #endif
   struct Case {
     const char* name;
@@ -161,6 +163,18 @@ TEST(ReaderLibraryFaults, BrokenCallsFailAsThatCallAndTheDialogGoesOn) {
       "msg 70000527"},
      "SCGetErrorText",
      kRaisedCode,
+     true,
+     kRefusedListing,
+     {}},
+    // The connection test's outcome is shown before the disconnect, whose exception ends
+    // the handler in the error box.
+    {"Delphi exception out of SCDisConnectReader",
+     {"reader=R", "fault=SCDisConnectReader", "raise=0x0EEDFADE"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", "msg 70000530", "SCDisConnectReader",
+      "SCDisConnectReader fault", "msg 70000527"},
+     "SCDisConnectReader",
+     kDelphiCode,
      true,
      kRefusedListing,
      {}},

@@ -387,9 +387,15 @@ _SCConnectReader@8:
 
 #if defined(SIM_EXPORT_SCDisConnectReader)
 int32_t RS_SCARD_CALL SCDisConnectReader(void) {
-  TSimConfig config = LoadConfig();
-  Trace(config, "SCDisConnectReader");
-  return config.DisconnectResult;
+  TFaultPlan fault;
+  const int32_t result = [&] {
+    TSimConfig config = LoadConfig();
+    Trace(config, "SCDisConnectReader");
+    fault = PlanFault(config, "SCDisConnectReader");
+    return config.DisconnectResult;
+  }();
+  if (fault.Fault) Fault(fault);
+  return result;
 }
 #endif
 
