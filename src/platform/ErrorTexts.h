@@ -63,16 +63,23 @@ inline std::string BufferOverrunText(std::string_view exportName, size_t size) {
       .append(" 字节");
 }
 
-// A processor fault inside a call into another library, contained; the call was abandoned.
-//   "库函数执行时发生处理器异常，调用已中止 SCConnectReader，异常代码 C0000005，地址 6A2C1000"
-inline std::string ProcessorFaultText(std::string_view operation, uint32_t code,
-                                      uintptr_t address) {
-  return std::string("库函数执行时发生处理器异常，调用已中止 ")
+// "<what> <operation>，异常代码 <code>，地址 <address>": an exception contained inside a call
+// into another library, which was abandoned.
+inline std::string AbandonedCallText(std::string_view what, std::string_view operation,
+                                     uint32_t code, uintptr_t address) {
+  return std::string(what)
       .append(operation)
       .append("，异常代码 ")
       .append(HexCode(code))
       .append("，地址 ")
       .append(HexCode(address));
+}
+
+// A processor fault inside a call into another library, contained; the call was abandoned.
+//   "库函数执行时发生处理器异常，调用已中止 SCConnectReader，异常代码 C0000005，地址 6A2C1000"
+inline std::string ProcessorFaultText(std::string_view operation, uint32_t code,
+                                      uintptr_t address) {
+  return AbandonedCallText("库函数执行时发生处理器异常，调用已中止 ", operation, code, address);
 }
 
 // An exception raised by software inside a call into another library (a C++ or Delphi
@@ -81,12 +88,7 @@ inline std::string ProcessorFaultText(std::string_view operation, uint32_t code,
 //   "库函数执行时引发了未处理的异常，调用已中止 SCConnectReader，异常代码 E06D7363，地址 6A2C1000"
 inline std::string SoftwareExceptionText(std::string_view operation, uint32_t code,
                                          uintptr_t address) {
-  return std::string("库函数执行时引发了未处理的异常，调用已中止 ")
-      .append(operation)
-      .append("，异常代码 ")
-      .append(HexCode(code))
-      .append("，地址 ")
-      .append(HexCode(address));
+  return AbandonedCallText("库函数执行时引发了未处理的异常，调用已中止 ", operation, code, address);
 }
 
 // A function of another library returned with its caller's frame pointer (ebp) changed;

@@ -2,13 +2,43 @@
 
 #include "platform/ErrorTexts.h"
 
+namespace {
+
+enum class TFaultKind { Processor, Software, FramePointer };
+
+TFaultKind KindOf(uint32_t code) {
+  if (code == kExceptionFrameBroken) return TFaultKind::FramePointer;
+  return IsProcessorFaultCode(code) ? TFaultKind::Processor : TFaultKind::Software;
+}
+
+std::string FaultText(const char* operation, uint32_t code, uintptr_t address) {
+  switch (KindOf(code)) {
+    case TFaultKind::FramePointer:
+      return errortext::FramePointerChangedText(operation);
+    case TFaultKind::Processor:
+      return errortext::ProcessorFaultText(operation, code, address);
+    case TFaultKind::Software:
+      break;
+  }
+  return errortext::SoftwareExceptionText(operation, code, address);
+}
+
+}  // namespace
+
 ProcessorFaultError::ProcessorFaultError(const char* operation, uint32_t code, uintptr_t address)
-    : Exception(code == kExceptionFrameBroken ? errortext::FramePointerChangedText(operation)
-                : IsProcessorFaultCode(code)
-                    ? errortext::ProcessorFaultText(operation, code, address)
-                    : errortext::SoftwareExceptionText(operation, code, address)),
-      FCode(code),
-      FAddress(address) {}
+    : Exception(FaultText(operation, code, address)), FCode(code), FAddress(address) {}
+
+std::string ProcessorFaultError::Cause() const {
+  switch (KindOf(FCode)) {
+    case TFaultKind::FramePointer:
+      return "frame pointer";
+    case TFaultKind::Processor:
+      return "processor fault " + errortext::HexCode(FCode);
+    case TFaultKind::Software:
+      break;
+  }
+  return "exception " + errortext::HexCode(FCode);
+}
 
 bool IsProcessorFaultCode(uint32_t code) {
   switch (code) {

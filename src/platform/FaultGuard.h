@@ -35,13 +35,17 @@
 
 #include "platform/Exception.h"
 
-// A processor fault raised inside a contained call. The message names the operation,
-// the system's exception code and the faulting instruction's address.
+// An exception contained inside a call: a processor fault, a software exception, or the
+// frame pointer changed by the callee. The message names the operation, the exception code
+// and the address where it was raised.
 class ProcessorFaultError : public Exception {
  public:
   ProcessorFaultError(const char* operation, uint32_t code, uintptr_t address);
   uint32_t Code() const { return FCode; }
   uintptr_t Address() const { return FAddress; }
+  // The fault in a few technical words, as a later refusal names it: "processor fault
+  // C0000005", "exception E06D7363", "frame pointer".
+  std::string Cause() const;
 
  private:
   uint32_t FCode;

@@ -206,8 +206,7 @@ thread_local TThreadRecovery tRecovery;
 }  // namespace
 
 extern "C" EXCEPTION_DISPOSITION __cdecl RsFaultHandler(EXCEPTION_RECORD* record,
-                                                        void* establisherFrame, CONTEXT* context,
-                                                        void*) {
+                                                        void* establisherFrame, CONTEXT*, void*) {
   // The point is found by the record's address in this thread's own list; nothing but the
   // record itself is read from the stack.
   TThreadRecovery& recovery = tRecovery;
@@ -234,7 +233,6 @@ extern "C" EXCEPTION_DISPOSITION __cdecl RsFaultHandler(EXCEPTION_RECORD* record
   // own registration. Then the stub goes on at its resume point, straight from here, as
   // an __except block is entered: the dispatcher is not returned to, since it would refuse
   // to continue an exception raised as non-continuable (a C++ or Delphi throw is).
-  (void)context;
   RtlUnwind(establisherFrame, nullptr, record, nullptr);
   RsResume(point);
 }

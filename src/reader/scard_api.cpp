@@ -54,12 +54,6 @@ void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault) {
   FaultedLibraries().emplace(module, std::move(fault));
 }
 
-std::string ProcessorFaultCause(uint32_t code) {
-  if (code == kExceptionFrameBroken) return "frame pointer";
-  return (IsProcessorFaultCode(code) ? "processor fault " : "exception ") +
-         errortext::HexCode(code);
-}
-
 TCommonDllInvoker::~TCommonDllInvoker() {
   // A library that faulted stays loaded: its detach code would run in whatever state the
   // fault left it (locks held, its heap half-updated), outside any containment.

@@ -84,8 +84,6 @@ class LibraryFaultedError : public Exception {
 const TLibraryFault* FindLibraryFault(TModuleHandle module);
 // Records that module faulted; a later fault of the same module keeps the first record.
 void MarkLibraryFaulted(TModuleHandle module, TLibraryFault fault);
-// The cause of a processor fault as a first fault records it: "processor fault C0000005".
-std::string ProcessorFaultCause(uint32_t code);
 
 namespace scard_detail {
 
@@ -162,7 +160,7 @@ class TEntryPoint {
                                 [&]() { return read(address(std::forward<Args>(args)...)); });
 #endif
     } catch (const ProcessorFaultError& e) {
-      MarkLibraryFaulted(FModule, {FExportName, ProcessorFaultCause(e.Code())});
+      MarkLibraryFaulted(FModule, {FExportName, e.Cause()});
       throw;
     }
   }

@@ -77,8 +77,10 @@ void ShowReaderError(int32_t ErrCode, TLURMScardInvoker& Invoker) {
   const TTextCopy copy = Invoker.SCGetErrorText.CallThen(
       [](const char* text) {
         TTextCopy c{};
-        while (text != nullptr && c.Length < kLibraryErrorTextMax && text[c.Length] != '\0')
-          c.Text[c.Length] = text[c.Length], ++c.Length;
+        while (text != nullptr && c.Length < kLibraryErrorTextMax && text[c.Length] != '\0') {
+          c.Text[c.Length] = text[c.Length];
+          ++c.Length;
+        }
         return c;
       },
       ErrCode);

@@ -382,14 +382,7 @@ TEST(ReaderBinding, DISABLED_LeavesAFaultedLibraryInItsWorld) {
 bool RunChildLeavingAFaultedWorld(const fs::path& note) {
   const std::string filter =
       "--gtest_filter=ReaderBinding.DISABLED_LeavesAFaultedLibraryInItsWorld";
-  const std::string exe = (ProgramFolder() /
-#if defined(_WIN32)
-                           "reader_binding_test.exe"
-#else
-                           "reader_binding_test"
-#endif
-                           )
-                              .string();
+  const std::string exe = ProgramPath().string();
 #if defined(_WIN32)
   SetEnvironmentVariableA("RS_FAULTED_WORLD_NOTE", note.string().c_str());
   std::string command = "\"" + exe + "\" --gtest_also_run_disabled_tests " + filter;

@@ -25,16 +25,19 @@
 
 namespace fs = std::filesystem;
 
-// The folder of the running test program, where the build puts the stand-in libraries.
-inline fs::path ProgramFolder() {
+// The running test program's file.
+inline fs::path ProgramPath() {
 #if defined(_WIN32)
   char path[MAX_PATH * 4];
   DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  return fs::path(std::string(path, n)).parent_path();
+  return fs::path(std::string(path, n));
 #else
-  return fs::read_symlink("/proc/self/exe").parent_path();
+  return fs::read_symlink("/proc/self/exe");
 #endif
 }
+
+// The folder of the running test program, where the build puts the stand-in libraries.
+inline fs::path ProgramFolder() { return ProgramPath().parent_path(); }
 
 inline void WriteBytes(const fs::path& file, const std::string& bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);

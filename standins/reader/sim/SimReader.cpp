@@ -277,6 +277,12 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 #define SIM_CDECL_SWITCH 1
 #endif
 
+// The return the configuration asks of the export: gSimReturnMode's values below.
+int ReturnMode(const TSimConfig& config, const char* exportName) {
+  if (config.CdeclIn == exportName) return 1;
+  return config.BreakEbpIn == exportName ? 2 : 0;
+}
+
 extern "C" {
 
 // How the current call of the export returns: 0 as stdcall, 1 as a cdecl function would,
@@ -298,9 +304,7 @@ int32_t SimListReaders(char* buffer) {
     std::memcpy(buffer, config.ListBytes.data(), count);
     fault = PlanFault(config, "SCListReaders");
     Overrun(buffer, kSCListBufferSize, config.ListOverrun);
-    gSimReturnMode = config.CdeclIn == "SCListReaders"      ? 1
-                     : config.BreakEbpIn == "SCListReaders" ? 2
-                                                            : 0;
+    gSimReturnMode = ReturnMode(config, "SCListReaders");
     return config.ListResult;
   }();
   if (fault.Fault) Fault(fault);
@@ -321,9 +325,7 @@ int32_t SimConnectReader(const char* readerName, char* out) {
     std::memset(out, 0x5A, kSCConnectBufferSize);
     fault = PlanFault(config, "SCConnectReader");
     Overrun(out, kSCConnectBufferSize, config.ConnectOverrun);
-    gSimReturnMode = config.CdeclIn == "SCConnectReader"      ? 1
-                     : config.BreakEbpIn == "SCConnectReader" ? 2
-                                                              : 0;
+    gSimReturnMode = ReturnMode(config, "SCConnectReader");
     for (const auto& [reader, code] : config.ConnectResults)
       if (reader == name) return code;
     return config.ConnectDefault;
