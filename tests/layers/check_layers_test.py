@@ -80,6 +80,14 @@ PLANTS = [
           "tests/dialogs/CustomDlg_test.cpp", "HostProfile.h",
           "HostProfile.h (standins/host/HostProfile.h): tests/dialogs -> standins/host, but "
           "tests/dialogs may use dialogs", ["standins/host", "standins/host/HostProfile.h"]),
+    Plant("a host service DLL includes the toolkit by angle brackets",
+          "standins/host/ModuleLib.cpp", "<toolkit/Forms.h>",
+          "<toolkit/Forms.h>: standins/host -> toolkit, but standins/host may use",
+          ["toolkit", "toolkit/Forms.h"]),
+    Plant("a dialog includes a backend by angle brackets (found through the folder links)",
+          "src/dialogs/f_CustomDlg.cpp", "<toolkit/win32/Peer_win.h>",
+          "<toolkit/win32/Peer_win.h>: dialogs -> toolkit/win32, but dialogs may use",
+          ["toolkit/win32"]),
     Plant("a fuzzer reaches past the unit it drives", "fuzz/profile_fuzzer.cpp",
           "platform/Window.h", "platform/Window.h: fuzz -> platform, but fuzz may use",
           ["platform", "platform/Window.h"]),
@@ -126,7 +134,9 @@ class PlantedInTheRepositoryTable(unittest.TestCase):
                 path = os.path.join(self.root, plant.file)
                 with open(path, encoding="utf-8") as f:
                     original = f.read()
-                write(self.root, plant.file, f'#include "{plant.include}"\n' + original)
+                written = (plant.include if plant.include.startswith("<")
+                           else f'"{plant.include}"')
+                write(self.root, plant.file, f"#include {written}\n" + original)
                 try:
                     status, lines = check(self.root)
                 finally:
@@ -171,6 +181,27 @@ TREES = [
          1,
          ["tests/t/x.cpp:2 includes b/v.h: tests/t -> b, but tests/t may use b/y.h",
           "tests/t/x.cpp:3 includes c/z.h: tests/t -> c, but tests/t may use b/y.h"]),
+    Tree("angle brackets: a header of the tree is checked, one found nowhere is the system's",
+         "c:\nb: c\n",
+         {"src/c/z.cpp": '#include <b/y.h>\n#include <vector>\n#  include <c/w.h>\n',
+          "src/b/y.h": "", "src/c/w.h": ""},
+         1,
+         ["src/c/z.cpp:1 includes <b/y.h>: c -> b, but c may use nothing above it"]),
+    Tree("an include made by a macro cannot be followed and is named",
+         "a:\n",
+         {"src/a/x.cpp": '#define HEADER "a/y.h"\n#include HEADER\n#include "a/y.h"\n',
+          "src/a/y.h": ""},
+         1,
+         ["src/a/x.cpp:2 includes HEADER: a name made by the preprocessor cannot be followed; "
+          "include the header by its name"]),
+    Tree("a named header brings what it includes, directly and further down",
+         "c:\nb: c\ntests/t: b/y.h\ntests/u: b/y.h c/z.h c/v.h\n",
+         {"tests/t/x.cpp": '#include "b/y.h"\n', "tests/u/x.cpp": '#include "b/y.h"\n',
+          "src/b/y.h": '#include "c/z.h"\n', "src/c/z.h": '#include "v.h"\n',
+          "src/c/v.h": ""},
+         1,
+         ["tests/t/x.cpp:1 includes b/y.h, which brings c/v.h, c/z.h (tests/t -> c, but "
+          "tests/t may use b/y.h)"]),
     Tree("upward and sideways includes between layers",
          "c:\nb: c\nd: c\na: b d\n",
          {"src/c/z.cpp": '#include "a/x.h"\n', "src/b/y.cpp": '#include "d/w.h"\n#include "a/x.h"\n',

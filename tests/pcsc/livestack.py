@@ -105,10 +105,10 @@ def socket_inodes(pid):
     return inodes
 
 
-def listening_ports(pid=None):
-    """The TCP ports listened on, by anyone or by the process pid."""
-    inodes = socket_inodes(pid) if pid is not None else None
-    ports = set()
+def listeners():
+    """One reading of the kernel's TCP tables: each listened-on port with the inodes of
+    the sockets listening on it."""
+    ports = {}
     for table in ("/proc/net/tcp", "/proc/net/tcp6"):
         try:
             with open(table) as f:
@@ -117,11 +117,34 @@ def listening_ports(pid=None):
                     fields = line.split()
                     if fields[3] != "0A":  # LISTEN
                         continue
-                    if inodes is None or int(fields[9]) in inodes:
-                        ports.add(int(fields[1].rsplit(":", 1)[1], 16))
+                    port = int(fields[1].rsplit(":", 1)[1], 16)
+                    ports.setdefault(port, set()).add(int(fields[9]))
         except OSError:
             pass
     return ports
+
+
+def listening_ports():
+    """The TCP ports anyone listens on."""
+    return set(listeners())
+
+
+def port_owners(wanted, pid):
+    """Of the ports wanted, those the process pid listens on and those another program
+    listens on. One consistent reading: the kernel's list of listening sockets first,
+    then the process's own descriptors. A socket the process opens after the list was read
+    is simply not in it yet; one listed before is already among the descriptors read after,
+    so a port is never counted as another program's for being read between its two steps."""
+    listed = listeners()
+    own = socket_inodes(pid)
+    ours, others = set(), set()
+    for port in wanted:
+        inodes = listed.get(port, set())
+        if inodes & own:
+            ours.add(port)
+        if inodes - own:
+            others.add(port)
+    return ours, others
 
 
 def free_ports():
@@ -317,10 +340,10 @@ class Stack:
             # pcscd's own listening sockets: another program on a port is not the driver.
             if not self.service_alive():
                 return True
-            ours = listening_ports(self.pcscd)
-            if (wanted - ours) & listening_ports():
+            ours, others = port_owners(wanted, self.pcscd)
+            if others:
                 raise PortsTaken("ports %s were taken by another program as pcscd started"
-                                 % sorted((wanted - ours) & listening_ports()))
+                                 % sorted(others))
             return wanted <= ours
 
         try:
