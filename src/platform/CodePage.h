@@ -14,3 +14,23 @@
 //
 //   uint8_t b[] = {'a', 0xB6};  UpperCaseBytes(b, 2);  // b == {'A', 0xB6}
 void UpperCaseBytes(uint8_t* bytes, size_t count);
+
+// True when the byte begins a double-byte character of the system code page (under code
+// page 936: 0x81-0xFE), as the system's IsDBCSLeadByte tells.
+bool IsSystemLeadByte(char c);
+
+// The length of the longest prefix of the first length bytes of text that is at most
+// maxBytes long and ends at a character boundary of the system code page, walked as the
+// system's text display walks it: a lead byte always takes the byte after it. A text cut
+// there never ends in half a character.
+//
+//   CutLengthAtCharBoundary("ab\xBA\xBA", 4, 3) == 2
+inline size_t CutLengthAtCharBoundary(const char* text, size_t length, size_t maxBytes) {
+  size_t end = 0;
+  while (end < length) {
+    const size_t next = end + (IsSystemLeadByte(text[end]) && end + 1 < length ? 2 : 1);
+    if (next > maxBytes) break;
+    end = next;
+  }
+  return end;
+}

@@ -1,6 +1,7 @@
 #include "reader/tools_lurm.h"
 
 #include "host/HostServices.h"
+#include "platform/CodePage.h"
 #include "platform/ErrorTexts.h"
 #include "platform/Profile.h"
 #include "util/ParamList.h"
@@ -69,7 +70,8 @@ void ShowReaderError(int32_t ErrCode, TLURMScardInvoker& Invoker) {
   }
   const std::string hex = errortext::HexCode(static_cast<uint32_t>(ErrCode));
   // The library's text stays the library's: it is copied, bounded, inside the contained call,
-  // so that a bad pointer is reported as the library's fault.
+  // so that a bad pointer is reported as the library's fault. One byte more than is shown is
+  // read, so that a text cut at the bound is cut between characters, never inside one.
   struct TTextCopy {
     char Text[kLibraryErrorTextMax + 1];
     size_t Length;
@@ -77,14 +79,16 @@ void ShowReaderError(int32_t ErrCode, TLURMScardInvoker& Invoker) {
   const TTextCopy copy = Invoker.SCGetErrorText.CallThen(
       [](const char* text) {
         TTextCopy c{};
-        while (text != nullptr && c.Length < kLibraryErrorTextMax && text[c.Length] != '\0') {
+        while (text != nullptr && c.Length < kLibraryErrorTextMax + 1 &&
+               text[c.Length] != '\0') {
           c.Text[c.Length] = text[c.Length];
           ++c.Length;
         }
         return c;
       },
       ErrCode);
-  const std::string library(copy.Text, copy.Length);
+  const std::string library(
+      copy.Text, CutLengthAtCharBoundary(copy.Text, copy.Length, kLibraryErrorTextMax));
   const HostString format = HostMsgText(kMsgReaderErrorFormat);
   std::optional<std::string> text = FillCatalogueFormat(format.View(), {hex, library});
   if (!text) text = std::string(hex) + " " + library;

@@ -420,22 +420,83 @@ TEST(ReaderBinding, AFaultedLibrarysWorldLeftByAnEndedProcessIsRemovedByTheNextW
   ASSERT_FALSE(left.empty()) << "the child wrote no folder";
   ASSERT_TRUE(fs::exists(left / "lurmScard.dll")) << left;
   // A world of a process that still runs (this one) is kept.
-  const fs::path ours =
-      fs::temp_directory_path() / ("rs-test-" + testfolders::CurrentProcessPart() + "-kept");
-  // One of an earlier process that had this process's id (ids are used again) is not kept.
+  const fs::path ours = testfolders::MakeTestFolder("test");
+  // One whose lock file no process holds is not, whatever its name says of its process.
   const fs::path earlier =
-      fs::temp_directory_path() /
-      ("rs-test-" + std::to_string(testfolders::CurrentProcess().Id) + ".1-earlier");
+      fs::temp_directory_path() / ("rs-test-" + testfolders::CurrentProcessPart() + "-free");
   fs::create_directories(earlier);
-  fs::create_directories(ours);
+  WriteBytes(testfolders::LockFileOf(earlier), "");
+  // One just made, whose maker has not locked it yet, is kept.
+  const fs::path unlocked =
+      fs::temp_directory_path() / ("rs-test-" + testfolders::CurrentProcessPart() + "-new");
+  fs::create_directories(unlocked);
   {
     TReaderWorld next;
     EXPECT_FALSE(fs::exists(left)) << left;
+    EXPECT_FALSE(fs::exists(testfolders::LockFileOf(left))) << left;
     EXPECT_FALSE(fs::exists(earlier)) << earlier;
     EXPECT_TRUE(fs::exists(ours));
+    EXPECT_TRUE(fs::exists(unlocked));
   }
   fs::remove_all(ours);
+  testfolders::ReleaseFolder(ours);
+  EXPECT_FALSE(fs::exists(testfolders::LockFileOf(ours)));
+  fs::remove_all(unlocked);
 }
+
+#if !defined(_WIN32)
+// Run on its own by the test below, in a PID namespace of its own: holds a world until the
+// file that RS_HELD_WORLD_RELEASE names appears, having written the world's folder to the file
+// that RS_HELD_WORLD_NOTE names.
+TEST(ReaderBinding, DISABLED_HoldsAWorldUntilReleased) {
+  const char* note = std::getenv("RS_HELD_WORLD_NOTE");
+  const char* release = std::getenv("RS_HELD_WORLD_RELEASE");
+  ASSERT_NE(note, nullptr);
+  ASSERT_NE(release, nullptr);
+  TTempFolder world;
+  WriteBytes(std::string(note) + ".part", world.Path().string());
+  fs::rename(std::string(note) + ".part", note);
+  for (int i = 0; i < 600 && !fs::exists(release); ++i) usleep(50 * 1000);
+}
+
+TEST(ReaderBinding, AWorldOfAProcessInAnotherPidNamespaceIsKeptWhileItRuns) {
+  // Two test runs in different PID namespaces share the temporary folder: the other run's
+  // process has an id there that means another process (or none) here. Its world is in use.
+  TTempFolder control;
+  const fs::path note = control.Path() / "world.txt";
+  const fs::path release = control.Path() / "release";
+  const std::string filter = "--gtest_filter=ReaderBinding.DISABLED_HoldsAWorldUntilReleased";
+  const std::string exe = ProgramPath().string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("RS_HELD_WORLD_NOTE", note.c_str(), 1);
+    setenv("RS_HELD_WORLD_RELEASE", release.c_str(), 1);
+    execlp("unshare", "unshare", "--pid", "--fork", "--mount-proc", exe.c_str(),
+           "--gtest_also_run_disabled_tests", filter.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  for (int i = 0; i < 400 && !fs::exists(note); ++i) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      GTEST_SKIP() << "no PID namespace could be made here (unshare ended with "
+                   << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << ")";
+    }
+    usleep(50 * 1000);
+  }
+  const fs::path held = ReadBytes(note);
+  ASSERT_FALSE(held.empty()) << "the process in its own namespace made no world";
+  {
+    TReaderWorld next;  // removes what no process holds
+    EXPECT_TRUE(fs::exists(held)) << held << " was removed while its process ran";
+  }
+  WriteBytes(release, "");
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(fs::exists(held));
+}
+#endif
 
 TEST(ReaderBinding, AProcessorFaultIsReportedInChineseWithTheFunctionCodeAndAddress) {
   TReaderWorld world;

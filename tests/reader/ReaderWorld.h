@@ -71,6 +71,7 @@ class TTempFolder {
     std::error_code ec;
     fs::permissions(FPath, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(FPath, ec);
+    testfolders::ReleaseFolder(FPath);
   }
   const fs::path& Path() const { return FPath; }
   // The full path of name inside the folder, as an 8-bit text.

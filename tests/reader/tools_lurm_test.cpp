@@ -169,6 +169,41 @@ TEST_F(ReaderTools, NullLibraryTextIsEmpty) {
             "InfoMsgBox kind=0 text=读卡器操作失败，错误代码：00000001，错误说明：");
 }
 
+TEST_F(ReaderTools, ALongLibraryTextIsCutAtACharacterBoundary) {
+  // The operator's box shows at most 1024 bytes of the library's text, never half a
+  // double-byte character at the end.
+  const std::string han = "汉";  // one double-byte character
+  ASSERT_EQ(han.size(), 2u);
+  auto repeat = [](const std::string& unit, size_t n) {
+    std::string text;
+    for (size_t i = 0; i < n; ++i) text += unit;
+    return text;
+  };
+  struct Case {
+    const char* name;
+    std::string library;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"a character across the bound", repeat("a", 1023) + han + "b",
+       repeat("a", 1023)},
+      {"a character ending at the bound", repeat("a", 1022) + han + "b",
+       repeat("a", 1022) + han},
+      {"double-byte characters only", repeat(han, 600), repeat(han, 512)},
+      {"odd start, double-byte after", "a" + repeat(han, 600), "a" + repeat(han, 511)},
+      {"exactly the bound", repeat("a", 1024), repeat("a", 1024)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenHost(kCatalogue, "lurmScard.dll", "errortext=" + c.library + "\n");
+    ShowReaderError(1, *FInvoker);
+    EXPECT_EQ(Calls().back(),
+              "InfoMsgBox kind=0 text=读卡器操作失败，错误代码：00000001，错误说明：" + c.shown);
+    FInvoker.reset();
+    FHost.reset();
+  }
+}
+
 TEST_F(ReaderTools, FormatNotTakingTwoTextsShowsAPlainText) {
   struct Case {
     const char* name;

@@ -45,6 +45,7 @@ TReaderDialogWorld::~TReaderDialogWorld() {
   std::error_code ignored;
   fs::permissions(FSubApp, fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(FRoot, ignored);
+  testfolders::ReleaseFolder(FRoot);
 }
 
 void TReaderDialogWorld::InstallReader(const std::string& fileName,
