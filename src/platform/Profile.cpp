@@ -307,11 +307,40 @@ std::u16string ToUtf16ForFile(std::string_view text) {
 
 namespace {
 
-// The test hook of SetProfileDeadlineHook; constant-initialised, so nothing runs at load.
+// The test seams of ProfileFile.h; constant-initialised, so nothing runs at load.
 void (*gDeadlineHook)(void* context) = nullptr;
 void* gDeadlineHookContext = nullptr;
+void (*gMoveHook)(void* context) = nullptr;
+void* gMoveHookContext = nullptr;
+bool gReplaceForced = false;
+long (*gOpenShim)(long osError, void* context) = nullptr;
+void* gOpenShimContext = nullptr;
 
 }  // namespace
+
+void SetProfileMoveHook(void (*hook)(void* context), void* context) {
+  gMoveHook = hook;
+  gMoveHookContext = context;
+}
+
+void RunProfileMoveHook() {
+  if (gMoveHook != nullptr) gMoveHook(gMoveHookContext);
+}
+
+void SetProfileReplaceForced(bool forced) { gReplaceForced = forced; }
+
+bool ProfileReplaceForced() { return gReplaceForced; }
+
+void SetProfileOpenShim(long (*shim)(long osError, void* context), void* context) {
+  gOpenShim = shim;
+  gOpenShimContext = context;
+}
+
+long RunProfileOpenShim(long osError) {
+  if (gOpenShim == nullptr) return osError;
+  const long answer = gOpenShim(osError, gOpenShimContext);
+  return answer == 0 ? osError : answer;
+}
 
 void SetProfileDeadlineHook(void (*hook)(void* context), void* context) {
   gDeadlineHook = hook;

@@ -54,8 +54,10 @@
 // end, or enclosed in matching quotes) is written inside double quotes, so it reads
 // back as written. The file is created when missing. A symbolic link is written
 // through to its target; owner, permissions, attributes, access rights and other hard
-// links stay. The new content replaces the file through a temporary file beside it
-// where that keeps all of this, and is written into the file in place otherwise or
+// links stay (Windows: a new file belongs to the user who writes it, so a file owned by
+// someone else, or whose rights a new file would not get, is written in place). The new
+// content replaces the file through a temporary file beside it where that keeps all of
+// this, and is written into the file in place otherwise or
 // when the folder refuses new files, space is short or the file is held open; either
 // way a failed write leaves the old bytes and no other file. A read-only file is
 // refused, as by the system. Paths of any length work. Pass paths that hold a folder.

@@ -24,7 +24,9 @@ TFileReadResult ReadProfileFile(const std::string& path, std::string& bytes, lon
 // A symbolic link is followed to the file it names.
 // The new content replaces the file as a whole through a temporary file beside it
 // when that keeps everything that belongs to the file (owner, permissions,
-// attributes, access rights, extended attributes, other hard links); otherwise, or
+// attributes, access rights, extended attributes, other hard links; Windows checks the
+// temporary file's owner and rights against the old file's, as a new file belongs to
+// the user who makes it); otherwise, or
 // when the folder refuses the temporary file, space is short or the file is held
 // open, it is written into the file in place: first the bytes beyond the old end
 // (the file is cut back to its old size when they do not fit), flushed, then the
@@ -46,6 +48,33 @@ void UpdateProfileFile(const std::string& path,
 void SetProfileDeadlineHook(void (*hook)(void* context), void* context);
 // Calls the hook above, if any.
 void RunProfileDeadlineHook();
+
+// For tests: hook(context) is called when a write that replaces the file as a whole has
+// let go of the old file and is about to move the new one in (a test changes the old
+// file there, as another writer that takes it just then). nullptr: none. Not for use
+// while a write runs.
+void SetProfileMoveHook(void (*hook)(void* context), void* context);
+// Calls the hook above, if any.
+void RunProfileMoveHook();
+
+// For tests under Wine, whose files never carry rights inherited from their folder: when
+// forced, every file is taken as one whose rights may all come from its folder, so that
+// a write replaces it as a whole where it would on NTFS (whether the new file gets the
+// same owner and rights is still checked). No effect elsewhere than Windows.
+//
+//   SetProfileReplaceForced(true);
+void SetProfileReplaceForced(bool forced);
+bool ProfileReplaceForced();
+
+// For tests: shim(osError, context) is called with the system's answer to each attempt of
+// a write to open the existing file (0: it opened), and its result is taken instead (0
+// only where the system's answer was 0), so that a test under Wine meets the answers
+// Windows gives: ERROR_ACCESS_DENIED for a file whose deletion is pending, where Wine
+// answers ERROR_SHARING_VIOLATION. nullptr: none. Windows only; not for use while a
+// write runs.
+void SetProfileOpenShim(long (*shim)(long osError, void* context), void* context);
+// The shim's answer to osError; osError without a shim.
+long RunProfileOpenShim(long osError);
 
 // Text in the system code page to UTF-16; nothing when it is not valid there (a lone
 // lead byte, a byte that starts no character).

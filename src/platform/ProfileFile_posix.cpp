@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/file.h>
@@ -214,6 +215,31 @@ void WriteInPlace(const std::string& path, const std::string& target, int fd,
   if (fsync(fd) != 0) fail("fsync", errno);
 }
 
+// The temporary files beside a profile file are named so: ".ini-" and six characters.
+bool IsTemporaryName(const char* name) {
+  return std::strncmp(name, ".ini-", 5) == 0 && std::strlen(name) == 11;
+}
+
+// Removes the temporary names that are links to the held file: a creation (CreateNew)
+// that ended between linking its temporary file to the file's name and removing the
+// temporary name (a crash) leaves one, and with it a second link that would keep every
+// later write in place. A creation still under way loses nothing when its temporary name
+// goes: the file keeps its name.
+void RemoveCreationLeftovers(const std::string& target, int fd, struct stat& held) {
+  const std::string folder = FolderOf(target);
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    if (!IsTemporaryName(entry->d_name)) continue;
+    const std::string name = folder + entry->d_name;
+    struct stat st {};
+    if (lstat(name.c_str(), &st) == 0 && st.st_dev == held.st_dev && st.st_ino == held.st_ino)
+      unlink(name.c_str());
+  }
+  closedir(dir);
+  fstat(fd, &held);
+}
+
 // What became of creating a file that did not exist.
 enum class TCreated { Done, Exists };
 
@@ -335,6 +361,7 @@ void UpdateProfileFile(const std::string& path,
     // it is refused even where the process could write it (as root).
     if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
       throw IniWriteError(path, std::string(errortext::kReadOnlyOperation), EACCES);
+    if (S_ISREG(old.st_mode) && old.st_nlink > 1) RemoveCreationLeftovers(target, held.Get(), old);
     std::string oldBytes;
     if (const int error = ReadAll(held.Get(), oldBytes)) throw IniWriteError(path, "read", error);
     const std::string bytes = edit(&oldBytes);

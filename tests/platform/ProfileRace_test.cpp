@@ -273,6 +273,14 @@ TEST(ProfileRace, EveryVersionStaysWholeWhileAnotherWriterRewritesTheFile) {
     if (row.secondHardLink) {
       EXPECT_EQ(ReadBytes(folder.PathOf("other.ini")), ReadBytes(path));
     }
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.Path()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    const std::vector<std::string> want =
+        row.secondHardLink ? std::vector<std::string>{"UserConfig.ini", "other.ini"}
+                           : std::vector<std::string>{"UserConfig.ini"};
+    EXPECT_EQ(names, want) << "a file is left beside it";
   }
 }
 
