@@ -22,9 +22,22 @@
 using TModuleHandle = uintptr_t;
 
 // Loads the library file at path; 0 when it is missing or not a loadable library. Then,
-// when failure is given, it receives the system's reason, taken at the failing call
-// (the error number and its description on Windows, dlerror's text elsewhere).
+// when failure is given, it receives the reason, taken at the failing call: on Windows
+// what the file's header shows is wrong (empty, not a Windows library, built for another
+// architecture: platform/LibraryFile.h) followed by the system's error number, or else
+// the error number and the system's description (its "%1" naming path); dlerror's text
+// elsewhere.
+//   "文件为空（0 字节），不是可加载的库，系统错误 1006"   (193 under Wine)
 TModuleHandle LoadDynamicLibrary(const char* path, std::string* failure = nullptr);
+
+// Loads a library of the system by its file name ("oleacc.dll") from the system folder
+// only: never from the program's folder, the current directory or PATH, where a planted
+// copy would run in the process. On Windows LoadLibraryExW with
+// LOAD_LIBRARY_SEARCH_SYSTEM32, or where the system lacks that flag (Windows 7 without
+// KB2533623) the full path in GetSystemDirectoryW; elsewhere the system's library search.
+// 0 when it cannot be loaded. Use it for every system library that is not imported.
+//   TModuleHandle oleacc = LoadSystemLibrary("oleacc.dll");
+TModuleHandle LoadSystemLibrary(const char* fileName);
 
 // The address of the export named name, or null when the library lacks it.
 void* FindLibraryExport(TModuleHandle module, const char* name);

@@ -13,6 +13,10 @@ TModuleHandle LoadDynamicLibrary(const char* path, std::string* failure) {
   return reinterpret_cast<TModuleHandle>(module);
 }
 
+TModuleHandle LoadSystemLibrary(const char* fileName) {
+  return reinterpret_cast<TModuleHandle>(dlopen(fileName, RTLD_NOW | RTLD_LOCAL));
+}
+
 void* FindLibraryExport(TModuleHandle module, const char* name) {
   return dlsym(reinterpret_cast<void*>(module), name);
 }

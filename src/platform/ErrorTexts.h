@@ -39,6 +39,22 @@ inline std::string SystemErrorText(long osError, std::string_view description) {
   return text;
 }
 
+// What is wrong with a library file the system refused to load, read from its header
+// (platform/LibraryFile.h); the system's number follows it in the failure text:
+//   "C:\app\lurmScard.dll，文件为空（0 字节），不是可加载的库，系统错误 1006"
+inline constexpr const char* kLibraryFileEmpty = "文件为空（0 字节），不是可加载的库";
+inline constexpr const char* kLibraryFileNotWindows = "文件不是 Windows 库（没有 MZ/PE 文件头）";
+//   LibraryOtherArchitectureText("32 位 x86", "64 位 x64")
+//     == "库是为 32 位 x86 程序编译的，本程序为 64 位 x64，两者须一致"
+inline std::string LibraryOtherArchitectureText(std::string_view fileMachine,
+                                                std::string_view ownMachine) {
+  return std::string("库是为 ")
+      .append(fileMachine)
+      .append(" 程序编译的，本程序为 ")
+      .append(ownMachine)
+      .append("，两者须一致");
+}
+
 // The reader library was loaded but lacks the export.
 inline std::string MissingExportText(std::string_view exportName) {
   return std::string("读卡器库缺少函数 ").append(exportName);

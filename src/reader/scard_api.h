@@ -202,6 +202,10 @@ class TCommonDllInvoker {
   const HostString& DllPath() const { return FDllPath; }
   bool Loaded() const { return FLoaded; }
   TModuleHandle DllHandle() const { return FDllHandle.Get(); }
+  // Why the library did not load: the file, then the reason (platform/DynamicLibrary.h);
+  // empty while it is loaded or before a load was tried.
+  //   "C:\app\lurmScard.dll，文件为空（0 字节），不是可加载的库，系统错误 1006"
+  const std::string& LoadFailure() const { return FLoadFailure; }
 
  protected:
   explicit TCommonDllInvoker(HostString DllPath) : FDllPath(std::move(DllPath)) {}

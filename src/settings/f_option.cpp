@@ -16,6 +16,8 @@ namespace {
 constexpr const char* kParamCurReader = "Global_nuvreader";
 constexpr const char* kUserConfigFile = "UserConfig.ini";
 constexpr const char* kListErrorLogText = "获取读卡器列表发生错误，错误编号：";
+// Followed by the library's file and the reason it did not load.
+constexpr const char* kLoadErrorLogText = "读卡器库未能加载：";
 
 // The stored layout of frm_option: only what this form sets on top of frm_CustomDlgEx.
 const TLayoutItem kFrmOptionLayout[] = {
@@ -96,6 +98,11 @@ void Tfrm_option::FormCreate(TObject* Sender) {
   const char* libraryFile = IsServerType99() ? "lurmScard.dll" : "lurmScard_old.dll";
   FScardInvoker = std::make_unique<TLURMScardInvoker>(
       HostString(std::string(CurSubAppPath().View()) + libraryFile));
+  // The operator will see only that the listing failed; the log says which file and why.
+  if (!FScardInvoker->Loaded()) {
+    const std::string logText = kLoadErrorLogText + FScardInvoker->LoadFailure();
+    Error("1", logText.c_str());
+  }
 }
 
 void Tfrm_option::FormShow(TObject* Sender) {

@@ -161,10 +161,13 @@ TEST(ModuleReload, AReaderLibraryThatFaultedIsRefusedByTheModuleLoadedAgain) {
   DeleteFileA(trace.c_str());
 }
 
-// Runs a probe program of this folder with the host profile folder as its argument and
-// returns its exit code; ~0 when it did not start or did not end within 60 s.
-DWORD RunProbe(const char* program, const std::string& profileDir) {
-  std::string command = "\"" + ProgramDir() + program + "\" \"" + profileDir + "\"";
+// Runs a probe program with the host profile folder as its argument and returns its exit
+// code; ~0 when it did not start or did not end within 60 s. program: a file of this
+// folder, or a full path.
+DWORD RunProbe(const std::string& program, const std::string& profileDir) {
+  const std::string path =
+      program.find('\\') == std::string::npos ? ProgramDir() + program : program;
+  std::string command = "\"" + path + "\" \"" + profileDir + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
@@ -180,7 +183,7 @@ DWORD RunProbe(const char* program, const std::string& profileDir) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   if (waited != WAIT_OBJECT_0) {
-    ADD_FAILURE() << program << " did not end within 60 s";
+    ADD_FAILURE() << path << " did not end within 60 s";
     return ~0u;
   }
   return exitCode;
@@ -205,6 +208,43 @@ TEST(ModuleExit, ProcessExitLeavesTheDialogAndTheReaderLibraryAlone) {
 TEST(ModuleAccessibility, AClientKeepingTheDialogsObjectsPastFreeLibraryCanCallAndReleaseThem) {
   TModuleWorld world;
   EXPECT_EQ(RunProbe("accessible_client_probe.exe", world.ProfileDir()), 0u);
+}
+
+// True under Wine, whose loader prefers its own copy of a system library to one found in
+// the program's folder; Windows has no such preference.
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// A host whose folder holds a planted "oleacc.dll": the module, asked for its accessible
+// objects, loads the accessibility and COM libraries from the system folder only, and the
+// planted copy never runs. Under Wine the probe runs with "oleacc=n,b", so that the
+// program's folder is searched before Wine's own copy, as Windows searches it.
+TEST(ModuleSystemLibraries, APlantedOleaccInTheHostsFolderIsNeverLoaded) {
+  TModuleWorld world;
+  const std::string host = world.ProfileDir() + "\\..\\planted-host\\";
+  ASSERT_TRUE(CreateDirectoryA(host.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  for (const char* file :
+       {"system_library_probe.exe", "ReaderSettings.dll", "ModuleLib.dll", "logQuery.dll"})
+    ASSERT_TRUE(CopyFileA((ProgramDir() + file).c_str(), (host + file).c_str(), FALSE)) << file;
+  ASSERT_TRUE(CopyFileA((ProgramDir() + "planted\\oleacc.dll").c_str(),
+                        (host + "oleacc.dll").c_str(), FALSE));
+  // The probe inherits the overrides; Wine reads them when a process starts.
+  char overrides[512] = {};
+  const DWORD had = GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+  const bool wine = UnderWine();
+  if (wine)
+    SetEnvironmentVariableA("WINEDLLOVERRIDES",
+                            (std::string(overrides, had < sizeof overrides ? had : 0) +
+                             (had != 0 ? ";" : "") + "oleacc=n,b")
+                                .c_str());
+  const DWORD exitCode = RunProbe(host + "system_library_probe.exe", world.ProfileDir());
+  if (wine) SetEnvironmentVariableA("WINEDLLOVERRIDES", had != 0 ? overrides : nullptr);
+  EXPECT_EQ(exitCode, 0u) << "see the probe's lines above";
+  for (const char* file : {"system_library_probe.exe", "ReaderSettings.dll", "ModuleLib.dll",
+                           "logQuery.dll", "oleacc.dll"})
+    DeleteFileA((host + file).c_str());
+  RemoveDirectoryA(host.c_str());
 }
 
 }  // namespace

@@ -4,8 +4,95 @@
 #include <gtest/gtest.h>
 
 #include "../reader/ReaderWorld.h"
+#include "platform/LibraryFile.h"
 
 namespace {
+
+// A file's first bytes: an MZ header whose pointer at 0x3C names peOffset, then
+// signature and machine there; the file is as long as what is written.
+std::string PeHeader(uint32_t peOffset, std::string_view signature, uint16_t machine) {
+  std::string bytes(peOffset + signature.size() + 2, '\0');
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  for (int i = 0; i < 4; ++i) bytes[0x3C + i] = static_cast<char>(peOffset >> (8 * i));
+  bytes.replace(peOffset, signature.size(), signature);
+  bytes[peOffset + signature.size()] = static_cast<char>(machine & 0xFF);
+  bytes[peOffset + signature.size() + 1] = static_cast<char>(machine >> 8);
+  return bytes;
+}
+
+TEST(LibraryFile, TheHeaderSaysWhatIsWrongWithALibraryFile) {
+  const std::string_view pe("PE\0\0", 4);
+  struct Case {
+    const char* name;
+    std::string header;
+    uint64_t fileSize;  // 0: as long as the header
+    uint16_t own;
+    TLibraryFileCheck want;
+  };
+  const Case cases[] = {
+      {"empty", "", 0, kMachineX86, {TLibraryFileProblem::Empty, 0}},
+      {"text",
+       "this is not a library\r\n",
+       0,
+       kMachineX86,
+       {TLibraryFileProblem::NotWindowsLibrary, 0}},
+      {"MZ and nothing more", "MZ", 0, kMachineX86, {TLibraryFileProblem::NotWindowsLibrary, 0}},
+      {"no PE signature where MZ points",
+       PeHeader(0x80, "NE\0\0", kMachineX86),
+       0,
+       kMachineX86,
+       {TLibraryFileProblem::NotWindowsLibrary, 0}},
+      {"MZ points past the end of the file",
+       PeHeader(0x80, pe, kMachineX86).substr(0, 0x40),
+       0,
+       kMachineX86,
+       {TLibraryFileProblem::NotWindowsLibrary, 0}},
+      {"PE signature beyond what was read",
+       PeHeader(0x80, pe, kMachineX86).substr(0, 0x40),
+       0x200,
+       kMachineX86,
+       {TLibraryFileProblem::None, 0}},
+      {"x86 library, x86 process",
+       PeHeader(0x80, pe, kMachineX86),
+       0,
+       kMachineX86,
+       {TLibraryFileProblem::None, kMachineX86}},
+      {"x64 library, x64 process",
+       PeHeader(0xF8, pe, kMachineX64),
+       0,
+       kMachineX64,
+       {TLibraryFileProblem::None, kMachineX64}},
+      {"x86 library, x64 process",
+       PeHeader(0x80, pe, kMachineX86),
+       0,
+       kMachineX64,
+       {TLibraryFileProblem::OtherArchitecture, kMachineX86}},
+      {"x64 library, x86 process",
+       PeHeader(0x80, pe, kMachineX64),
+       0,
+       kMachineX86,
+       {TLibraryFileProblem::OtherArchitecture, kMachineX64}},
+      {"ARM64 library, x64 process",
+       PeHeader(0x80, pe, kMachineArm64),
+       0,
+       kMachineX64,
+       {TLibraryFileProblem::OtherArchitecture, kMachineArm64}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const uint64_t size = c.fileSize != 0 ? c.fileSize : c.header.size();
+    const TLibraryFileCheck got = CheckLibraryHeader(c.header, size, c.own);
+    EXPECT_EQ(got.Problem, c.want.Problem);
+    EXPECT_EQ(got.Machine, c.want.Machine);
+  }
+  EXPECT_EQ(
+      LibraryFileProblemText({TLibraryFileProblem::OtherArchitecture, kMachineX86}, kMachineX64),
+      "库是为 32 位 x86 程序编译的，本程序为 64 位 x64，两者须一致");
+  EXPECT_EQ(LibraryFileProblemText({TLibraryFileProblem::OtherArchitecture, 0x01F0}, kMachineX86),
+            "库是为 机器类型 01F0 程序编译的，本程序为 32 位 x86，两者须一致");
+  EXPECT_EQ(LibraryFileProblemText({TLibraryFileProblem::None, kMachineX86}, kMachineX86), "");
+}
 
 TEST(DynamicLibrary, LoadsFindsExportsAndReleases) {
   TTempFolder folder;

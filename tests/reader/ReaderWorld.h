@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "LibraryFiles.h"
 #include "TestFolders.h"
 #include "host/HostString.h"
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -77,25 +78,42 @@ TEST(ReaderBinding, LoadedLibraryIsCalledWithTheArgumentsAndResults) {
 TEST(ReaderBinding, UnusableLibraryGivesALoadFailedBindingWhoseCallsRaise) {
   struct Case {
     const char* name;
-    const char* fileContent;   // null: no file
-    const char* windowsError;  // the system's error number the report gives on Windows
+    std::function<std::string()> fileContent;  // null: no file
+    // On Windows: what the report says is wrong ("" when the system's description says
+    // it), and the error numbers either system gives (Windows refuses an empty file with
+    // 1006, Wine with 193).
+    std::string problem;
+    std::vector<std::string> windowsErrors;
   };
   const Case cases[] = {
-      {"missing file", nullptr, "126"},
-      {"text file with a library's name", "this is not a library\r\n", "193"},
-      {"empty file", "", "193"},
+    {"missing file", nullptr, "", {"126"}},
+    {"text file with a library's name",
+     [] { return std::string("this is not a library\r\n"); },
+     "文件不是 Windows 库（没有 MZ/PE 文件头）",
+     {"193"}},
+    {"empty file",
+     [] { return std::string(); },
+     "文件为空（0 字节），不是可加载的库",
+     {"1006", "193"}},
+#if defined(_WIN32)
+    {"library built for the other architecture",
+     [] { return OtherArchitectureCopy(ReadBytes(ProgramFolder() / "lurmScard.dll")); },
+     sizeof(void*) == 8 ? "库是为 32 位 x86 程序编译的，本程序为 64 位 x64，两者须一致"
+                        : "库是为 64 位 x64 程序编译的，本程序为 32 位 x86，两者须一致",
+     {"193", "216"}},
+#endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TReaderWorld world;
-    if (c.fileContent != nullptr) WriteBytes(world.Path() / "lurmScard.dll", c.fileContent);
+    if (c.fileContent) WriteBytes(world.Path() / "lurmScard.dll", c.fileContent());
     TLURMScardInvoker invoker(world.HostPathOf("lurmScard.dll"));
     EXPECT_FALSE(invoker.Loaded());
     EXPECT_EQ(invoker.DllHandle(), 0u);
     EXPECT_EQ(EmptyEntryPoints(invoker),
               (Lines{"SCListReaders", "SCConnectReader", "SCDisConnectReader", "SCSendCmd",
                      "SCGetErrorText"}));
-    // The report names the function, the file and the system's reason for the failed load.
+    // The report names the function, the file and the reason for the failed load.
     try {
       invoker.SCDisConnectReader();
       ADD_FAILURE() << "called";
@@ -106,10 +124,23 @@ TEST(ReaderBinding, UnusableLibraryGivesALoadFailedBindingWhoseCallsRaise) {
                                world.PathOf("lurmScard.dll") + "，";
       EXPECT_EQ(text.substr(0, head.size()), head);
       EXPECT_GT(text.size(), head.size()) << text;
+      // The binding keeps the same file and reason for the host log.
+      EXPECT_EQ(invoker.LoadFailure(),
+                world.PathOf("lurmScard.dll") + "，" + text.substr(head.size()));
 #ifdef _WIN32
-      EXPECT_EQ(text.substr(head.size(), std::string("系统错误 ").size() + 3),
-                std::string("系统错误 ") + c.windowsError)
-          << text;
+      // A system text's insert is filled, never shown as it stands.
+      EXPECT_EQ(text.find("%1"), std::string::npos) << text;
+      std::string reason = text.substr(head.size());
+      if (!c.problem.empty()) {
+        EXPECT_EQ(reason.substr(0, c.problem.size() + std::string("，").size()), c.problem + "，")
+            << text;
+        reason =
+            reason.substr(std::min(reason.size(), c.problem.size() + std::string("，").size()));
+      }
+      const auto said =
+          std::find_if(c.windowsErrors.begin(), c.windowsErrors.end(),
+                       [&](const std::string& n) { return reason.rfind("系统错误 " + n, 0) == 0; });
+      EXPECT_NE(said, c.windowsErrors.end()) << text;
 #endif
     }
   }

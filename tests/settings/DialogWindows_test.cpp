@@ -151,6 +151,134 @@ TEST(ReaderDialogWindows, HostMessageBoxIsModalToTheDialogAndRefusesANestedClick
             (Lines{"SCListReaders zeroed=1", "SCConnectReader name=R", "SCDisConnectReader"}));
 }
 
+// Another program's window in front, on a thread of its own: the operator switched away
+// while the dialog listed the readers. Windows then leaves the dialog's thread no active
+// window (and refuses it the foreground); the window stays until the object goes.
+class TOtherProgramInFront {
+ public:
+  TOtherProgramInFront() {
+    FThread = std::thread([this] {
+      TTopWindow other(L"other program");
+      FWindow = other.Get();
+      FReady = true;
+      MSG m;
+      while (!FDone) {
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+        Sleep(10);
+      }
+    });
+    while (!FReady) Sleep(10);
+  }
+  ~TOtherProgramInFront() {
+    FDone = true;
+    FThread.join();
+  }
+  TOtherProgramInFront(const TOtherProgramInFront&) = delete;
+  TOtherProgramInFront& operator=(const TOtherProgramInFront&) = delete;
+  HWND Window() const { return FWindow; }
+
+ private:
+  std::thread FThread;
+  std::atomic<bool> FReady{false}, FDone{false};
+  HWND FWindow = nullptr;
+};
+
+// Handles the calling thread's pending messages until it has no active window (the
+// deactivation reaches it as a message), 2 s at most; true when it has none.
+bool LoseActivation() {
+  for (int i = 0; i < 200 && GetActiveWindow() != nullptr; ++i) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    Sleep(10);
+  }
+  return GetActiveWindow() == nullptr;
+}
+
+// The owner of every message box created on this thread while it lives.
+class TBoxOwners {
+ public:
+  TBoxOwners() {
+    gOwners = &FOwners;
+    FHook = SetWindowsHookExW(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
+  }
+  ~TBoxOwners() {
+    UnhookWindowsHookEx(FHook);
+    gOwners = nullptr;
+  }
+  TBoxOwners(const TBoxOwners&) = delete;
+  TBoxOwners& operator=(const TBoxOwners&) = delete;
+  const std::vector<HWND>& Owners() const { return FOwners; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && gOwners != nullptr) {
+      wchar_t cls[16] = {};
+      GetClassNameW(reinterpret_cast<HWND>(wParam), cls, 16);
+      if (std::wstring(cls) == L"#32770")
+        gOwners->push_back(reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs->hwndParent);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  static inline std::vector<HWND>* gOwners = nullptr;
+  std::vector<HWND> FOwners;
+  HHOOK FHook = nullptr;
+};
+
+// With another program in front (the dialog's thread has no active window, as Windows
+// leaves it), every box the operator gets is owned by the dialog: the host's message box
+// and the toolkit's error box, modal to it and kept above it.
+TEST(ReaderDialogWindows, EveryBoxIsOwnedByTheDialogAlsoWithAnotherProgramInFront) {
+  struct Case {
+    const char* name;
+    const char* variant;
+    Lines config;
+    std::wstring wantText;
+  };
+  const Case cases[] = {
+      {"host message, no line selected", "lurmScard.dll", {"reader=R1", "reader=R2"}, L""},
+      {"toolkit error box",
+       "lurmScard_listonly.dll",
+       {"reader=R"},
+       L"读卡器库缺少函数 SCConnectReader"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TReaderDialogWorld world;
+    world.InstallReader("lurmScard_old.dll", c.config, c.variant);
+    world.Open(true);  // the host shows its messages in message boxes
+    TTopWindow app(L"host");
+    HWND dialogWindow = nullptr;
+    bool inBackground = false;
+    std::vector<HWND> owners;
+    std::wstring boxText;
+    world.Run(
+        [&](Tfrm_option& dlg) {
+          Application->OnException = nullptr;  // the report goes to the real error box
+          dialogWindow = Hwnd(dlg);
+          const TOtherProgramInFront other;
+          inBackground = LoseActivation();
+          const TBoxOwners boxes;
+          std::thread operatorThread([&] {
+            HWND box = WaitForMessageBox();
+            if (box == nullptr) return;
+            wchar_t text[256] = {};
+            GetDlgItemTextW(box, 0xFFFF, text, 256);
+            boxText = text;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+          });
+          UserClick(*dlg.btn_connect);  // returns once the box is dismissed
+          operatorThread.join();
+          owners = boxes.Owners();
+        },
+        app.Handle());
+    ASSERT_TRUE(inBackground) << "the dialog's thread kept an active window";
+    EXPECT_EQ(owners, std::vector<HWND>{dialogWindow});
+    if (!c.wantText.empty()) {
+      EXPECT_EQ(boxText, c.wantText);
+    }
+  }
+}
+
 TEST(ReaderDialogWindows, TheToolkitsErrorBoxShowsTheReportInChinese) {
   // The box is headed by the application's title, the caption of the host's application
   // window; a host that passes no window gets the system's caption for errors, never an

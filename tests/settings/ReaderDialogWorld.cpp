@@ -62,6 +62,11 @@ void TReaderDialogWorld::WriteSubAppFile(const std::string& fileName, const std:
   WriteFile(FSubApp / fileName, bytes);
 }
 
+std::string TReaderDialogWorld::BuiltLibrary(const std::string& variant) {
+  std::ifstream in(kBinDir / variant, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 void TReaderDialogWorld::AddParam(const std::string& name, const std::string& value) {
   FParams.emplace_back(name, value);
 }

@@ -33,6 +33,8 @@ class TReaderDialogWorld {
   void InstallReader(const std::string& fileName, const std::vector<std::string>& config,
                      const std::string& variant = "lurmScard.dll");
   void WriteSubAppFile(const std::string& fileName, const std::string& bytes);
+  // The bytes of a built simulated library (variant: its file name in the build's bin folder).
+  static std::string BuiltLibrary(const std::string& variant = "lurmScard.dll");
   // Adds a parameter to the host's list before the host world opens.
   void AddParam(const std::string& name, const std::string& value);
   // Reads the host profile; call after installing. interactive: the host shows its

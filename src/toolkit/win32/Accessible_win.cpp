@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DynamicLibrary.h"
 #include "toolkit/win32/Peer_win.h"
 #include "toolkit/win32/Win32Util.h"
 
@@ -45,9 +46,11 @@ const TOleApi* Ole() {
   static TOleApi api;
   static int state = 0;  // 0 not tried, 1 loaded, -1 failed
   if (state == 0) {
-    const HMODULE ole32 = LoadLibraryW(L"ole32.dll");
-    const HMODULE oleaut32 = LoadLibraryW(L"oleaut32.dll");
-    const HMODULE oleacc = LoadLibraryW(L"oleacc.dll");
+    // From the system folder only: oleacc is not one of the system's known libraries, so
+    // by its bare name a copy in the host's folder would be taken first.
+    const auto ole32 = reinterpret_cast<HMODULE>(LoadSystemLibrary("ole32.dll"));
+    const auto oleaut32 = reinterpret_cast<HMODULE>(LoadSystemLibrary("oleaut32.dll"));
+    const auto oleacc = reinterpret_cast<HMODULE>(LoadSystemLibrary("oleacc.dll"));
     const bool ok = Resolve(ole32, "CoInitializeEx", api.CoInitializeEx) &&
                     Resolve(ole32, "CoUninitialize", api.CoUninitialize) &&
                     Resolve(ole32, "CoDisconnectObject", api.CoDisconnectObject) &&

@@ -62,21 +62,48 @@ void StackInTabOrder(const TControl& control) {
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 }
 
-// A form opened while another of the module's forms is active (a nested modal dialog)
-// belongs to that form, so it stays above it and gives the activation back to it;
-// otherwise to the application window.
-HWND OwnerForNewForm() {
-  HWND active = GetActiveWindow();
-  if (active != nullptr && TWindowPeer::FromHandle(active) != nullptr && IsWindowVisible(active))
-    return active;
-  HWND app = reinterpret_cast<HWND>(Application->Handle());
-  return app != nullptr && IsWindow(app) ? app : nullptr;
-}
-
 // Windows disabled for the modal loop of each form, enabled again at its end.
 std::map<const TCustomForm*, std::vector<HWND>>& DisabledWindows() {
   static std::map<const TCustomForm*, std::vector<HWND>> disabled;
   return disabled;
+}
+
+// The window of the innermost form in a modal loop (the one its inner loops left enabled),
+// or null when no form is in one. Unlike the active window it does not depend on the
+// process owning the foreground: Windows gives a thread whose process is in the background
+// no active window at all.
+HWND ModalFormWindow() {
+  for (const auto& [form, disabled] : DisabledWindows()) {
+    HWND hwnd = form->HandleAllocated() ? Hwnd(*form) : nullptr;
+    if (hwnd != nullptr && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) return hwnd;
+  }
+  return nullptr;
+}
+
+HWND ApplicationWindow() {
+  HWND app = reinterpret_cast<HWND>(Application->Handle());
+  return app != nullptr && IsWindow(app) ? app : nullptr;
+}
+
+// A form opened while another of the module's forms is active or in its modal loop (a
+// nested modal dialog) belongs to that form, so it stays above it and gives the activation
+// back to it; otherwise to the application window.
+HWND OwnerForNewForm() {
+  HWND active = GetActiveWindow();
+  if (active != nullptr && TWindowPeer::FromHandle(active) != nullptr && IsWindowVisible(active))
+    return active;
+  if (HWND modal = ModalFormWindow()) return modal;
+  return ApplicationWindow();
+}
+
+// The owner of a message box: the dialog in its modal loop, whose handler is running,
+// else the active window, else the host's application window; never none, so that the
+// box is modal to its dialog and stays above it, also when it opens behind another
+// program's window.
+HWND BoxOwner() {
+  if (HWND modal = ModalFormWindow()) return modal;
+  if (HWND active = GetActiveWindow()) return active;
+  return ApplicationWindow();
 }
 
 // Keys typed into one of the module's forms go to its dialog manager first: Tab,
@@ -282,9 +309,9 @@ int PixelsPerInch() {
 
 void ShowErrorBox(const std::string& title, const std::string& text) {
   const std::wstring t = ToWide(title), m = ToWide(text);
-  // Owned by the active dialog, which it disables until it is dismissed. Without a title
-  // the system's caption for errors ("错误") heads it rather than an empty bar.
-  MessageBoxW(GetActiveWindow(), m.c_str(), t.empty() ? nullptr : t.c_str(), MB_ICONERROR | MB_OK);
+  // Owned by the dialog, which it disables until it is dismissed. Without a title the
+  // system's caption for errors ("错误") heads it rather than an empty bar.
+  MessageBoxW(BoxOwner(), m.c_str(), t.empty() ? nullptr : t.c_str(), MB_ICONERROR | MB_OK);
 }
 
 std::string WindowCaption(uintptr_t window) {

@@ -2,7 +2,9 @@
 // windows, from a second thread, with the standard window messages.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -131,28 +133,45 @@ class TWin32Driver : public TDialogDriver {
   }
 
   void Key(int virtualKey, bool shift, bool ctrl, bool alt) override {
-    // Typed on the keyboard: the system delivers the keys to the focused control of the
-    // active dialog, whose dialog manager sees them as any typed key.
-    SetForegroundWindow(FDialog);
-    std::vector<INPUT> keys;
-    auto add = [&](WORD vk, bool up) {
-      INPUT in{};
-      in.type = INPUT_KEYBOARD;
-      in.ki.wVk = vk;
-      in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, 0 /* MAPVK_VK_TO_VSC */));
-      in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-      keys.push_back(in);
+    // Posted to the focused control of the dialog's thread, as the system delivers a typed
+    // key there. Typed input (SendInput) goes to whatever window is in front, and Windows
+    // may refuse the dialog the foreground (its process in the background), so the keys
+    // would reach another program. The modifiers go into the key state the dialog's thread
+    // reads (shared with this thread for the moment), where the dialog manager looks for
+    // Shift and the form for Shift and Ctrl.
+    const DWORD dialogThread = GetWindowThreadProcessId(FDialog, nullptr);
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    HWND target = FDialog;
+    if (GetGUIThreadInfo(dialogThread, &info) && info.hwndFocus != nullptr &&
+        GetAncestor(info.hwndFocus, GA_ROOT) == FDialog)
+      target = info.hwndFocus;
+    const DWORD self = GetCurrentThreadId();
+    const bool attached = AttachThreadInput(self, dialogThread, TRUE) != FALSE;
+    BYTE before[256] = {};
+    GetKeyboardState(before);
+    BYTE state[256];
+    std::copy(std::begin(before), std::end(before), std::begin(state));
+    auto press = [&](int vk, bool down) {
+      state[vk] = down ? static_cast<BYTE>(state[vk] | 0x80) : static_cast<BYTE>(state[vk] & 0x7F);
     };
-    if (shift) add(VK_SHIFT, false);
-    if (ctrl) add(VK_CONTROL, false);
-    if (alt) add(VK_MENU, false);
-    add(static_cast<WORD>(virtualKey), false);
-    add(static_cast<WORD>(virtualKey), true);
-    if (alt) add(VK_MENU, true);
-    if (ctrl) add(VK_CONTROL, true);
-    if (shift) add(VK_SHIFT, true);
-    SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT));
+    press(VK_SHIFT, shift);
+    press(VK_CONTROL, ctrl);
+    press(VK_MENU, alt);
+    SetKeyboardState(state);
+    // Alt makes a system key; its context bit (29) is what the default window procedure
+    // reads for Alt+F4.
+    const UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
+    const UINT up = alt ? WM_SYSKEYUP : WM_KEYUP;
+    const auto scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(virtualKey), 0)) << 16;
+    const LPARAM context = alt ? LPARAM{1} << 29 : 0;
+    PostMessageW(target, down, static_cast<WPARAM>(virtualKey), 1 | scan | context);
+    // A release: previous state down (bit 30), transition (bit 31).
+    const auto release = static_cast<LPARAM>(static_cast<DWORD>(0xC0000000u));
+    PostMessageW(target, up, static_cast<WPARAM>(virtualKey), 1 | scan | context | release);
     Settle();
+    SetKeyboardState(before);
+    if (attached) AttachThreadInput(self, dialogThread, FALSE);
   }
 
   void SkinRefresh() override {
