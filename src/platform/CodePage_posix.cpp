@@ -1,5 +1,4 @@
 #include "platform/CodePage.h"
-
 #include "platform/DoubleByte.h"
 
 // What CharUpperBuffA gives under code page 936 for ASCII and for every byte on its own:

@@ -79,16 +79,15 @@ void ShowReaderError(int32_t ErrCode, TLURMScardInvoker& Invoker) {
   const TTextCopy copy = Invoker.SCGetErrorText.CallThen(
       [](const char* text) {
         TTextCopy c{};
-        while (text != nullptr && c.Length < kLibraryErrorTextMax + 1 &&
-               text[c.Length] != '\0') {
+        while (text != nullptr && c.Length < kLibraryErrorTextMax + 1 && text[c.Length] != '\0') {
           c.Text[c.Length] = text[c.Length];
           ++c.Length;
         }
         return c;
       },
       ErrCode);
-  const std::string library(
-      copy.Text, CutLengthAtCharBoundary(copy.Text, copy.Length, kLibraryErrorTextMax));
+  const std::string library(copy.Text,
+                            CutLengthAtCharBoundary(copy.Text, copy.Length, kLibraryErrorTextMax));
   const HostString format = HostMsgText(kMsgReaderErrorFormat);
   std::optional<std::string> text = FillCatalogueFormat(format.View(), {hex, library});
   if (!text) text = std::string(hex) + " " + library;

@@ -185,10 +185,8 @@ TEST_F(ReaderTools, ALongLibraryTextIsCutAtACharacterBoundary) {
     std::string shown;
   };
   const Case cases[] = {
-      {"a character across the bound", repeat("a", 1023) + han + "b",
-       repeat("a", 1023)},
-      {"a character ending at the bound", repeat("a", 1022) + han + "b",
-       repeat("a", 1022) + han},
+      {"a character across the bound", repeat("a", 1023) + han + "b", repeat("a", 1023)},
+      {"a character ending at the bound", repeat("a", 1022) + han + "b", repeat("a", 1022) + han},
       {"double-byte characters only", repeat(han, 600), repeat(han, 512)},
       {"odd start, double-byte after", "a" + repeat(han, 600), "a" + repeat(han, 511)},
       {"exactly the bound", repeat("a", 1024), repeat("a", 1024)},
