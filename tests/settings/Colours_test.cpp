@@ -351,4 +351,17 @@ TEST(ReaderDialogColours, HighContrastSwitchedWhileOpenIsFollowedAtOnce) {
   }
 }
 
+TEST(ReaderDialogColours, ASchemeLeftByARunThatDiedIsPutBackFirst) {
+  const COLORREF window = GetSysColor(COLOR_WINDOW), face = GetSysColor(COLOR_BTNFACE);
+  // A run that died inside its scope: its scheme stays in place, its scope never ends.
+  auto* died = new TColourSchemeScope;
+  died->Apply(kHighContrastBlack);
+  {
+    TColourSchemeScope next;
+    next.Apply(kDarkScheme);
+  }
+  EXPECT_EQ(Hex(GetSysColor(COLOR_WINDOW)), Hex(window));
+  EXPECT_EQ(Hex(GetSysColor(COLOR_BTNFACE)), Hex(face));
+}
+
 }  // namespace

@@ -54,6 +54,7 @@ class TSharedFont {
   void Release() noexcept;
   TEntry* FEntry = nullptr;
 };
+
 // Whether the system's High Contrast is on, as last asked: at the open of each form and
 // when the system tells a form that its colours or that setting changed. While it is on,
 // the windows draw with the system colours only (TextColors).
