@@ -141,6 +141,18 @@ void TControl::Changed() {
 
 void TControl::ParentChanged() {}
 
+TTextColors TextColors(const TControl& control, TColor systemBack, bool highContrast) {
+  const TWinControl* parent = control.Parent();
+  TColor back = control.Transparent() && parent != nullptr ? parent->EffectiveColor()
+                                                           : control.EffectiveColor();
+  if (highContrast) back = systemBack;
+  if (IsSystemColor(back)) {
+    return {back, control.Enabled() ? SystemTextColorFor(back) : clGrayText};
+  }
+  const TColor text = control.Enabled() ? control.EffectiveFont().Color() : clGrayText;
+  return {back, ClassicColorToRGB(text)};
+}
+
 TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
 
 TWinControl::~TWinControl() {

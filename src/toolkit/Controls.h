@@ -129,6 +129,25 @@ class TControl : public TComponent {
   friend class TCustomForm;
 };
 
+// The colours a control's text and what lies behind it are drawn in: both fixed colours
+// (the host skin, the layouts) or both system colours, never one of each, so that no
+// colour scheme makes a text the colour of its background.
+//
+//   TTextColors c = TextColors(*list, clWindow, false);   // {clWindow, clWindowText}
+//
+// Behind the text lies the control's colour, or its parent's when it is transparent. On a
+// system colour the text takes the colour the system pairs with it (SystemTextColorFor);
+// on a fixed colour the text keeps its own, a system colour taken as the layouts were
+// designed (ClassicColorToRGB: clWindow is white). A disabled control's text is grey in
+// the same source. highContrast (the system's High Contrast is on): only system colours,
+// the background being systemBack, what the kind of control has in a system dialog
+// (clWindow for lists and edits, clBtnFace for the rest).
+struct TTextColors {
+  TColor Back;
+  TColor Text;
+};
+TTextColors TextColors(const TControl& control, TColor systemBack, bool highContrast);
+
 // A control that holds other controls.
 class TWinControl : public TControl {
  public:

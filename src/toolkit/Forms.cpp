@@ -39,7 +39,7 @@ TToolkitRuntime gRuntime;
 void LeaveToolkitObjectsAtExit() { gRuntime.LeaveAtExit = true; }
 
 TColor ColorToRGB(TColor color) {
-  if ((color & 0xFF000000u) == 0x80000000u) return tkbackend::SysColor(int(color & 0xFF));
+  if (IsSystemColor(color)) return tkbackend::SysColor(int(color & 0xFF));
   return color;
 }
 

@@ -4,6 +4,11 @@
 // A colour is 0x00BBGGRR (red in the lowest byte), or a system colour: 0x80000000 plus
 // the Windows system-colour index, resolved with ColorToRGB.
 //
+// Text and what lies behind it come from one source: both fixed colours (the host skin,
+// the layouts) or both system colours, matched as the system pairs them
+// (SystemTextColorFor): a colour scheme can then never make a text the colour of its
+// background. Controls.h's TextColors applies this to a control.
+//
 //   TFont f;  f.SetName("宋体");  f.SetCharset(kGB2312Charset);  f.SetHeight(12);
 //   f.SetSize(9);  // 9 points = 12 pixels at 96 dpi
 #include <cstdint>
@@ -20,16 +25,25 @@ constexpr TColor RGBColor(uint8_t r, uint8_t g, uint8_t b) {
 constexpr TColor clScrollBar = 0x80000000;
 constexpr TColor clBackground = 0x80000001;
 constexpr TColor clActiveCaption = 0x80000002;
+constexpr TColor clInactiveCaption = 0x80000003;
+constexpr TColor clMenu = 0x80000004;
 constexpr TColor clWindow = 0x80000005;
 constexpr TColor clWindowFrame = 0x80000006;
+constexpr TColor clMenuText = 0x80000007;
 constexpr TColor clWindowText = 0x80000008;
+constexpr TColor clCaptionText = 0x80000009;
 constexpr TColor clHighlight = 0x8000000D;
 constexpr TColor clHighlightText = 0x8000000E;
 constexpr TColor clBtnFace = 0x8000000F;
 constexpr TColor clBtnShadow = 0x80000010;
 constexpr TColor clGrayText = 0x80000011;
 constexpr TColor clBtnText = 0x80000012;
+constexpr TColor clInactiveCaptionText = 0x80000013;
 constexpr TColor clBtnHighlight = 0x80000014;
+constexpr TColor clInfoText = 0x80000017;
+constexpr TColor clInfoBk = 0x80000018;
+
+constexpr bool IsSystemColor(TColor color) { return (color & 0xFF000000u) == 0x80000000u; }
 
 // Fixed colours.
 constexpr TColor clBlack = 0x000000;
@@ -52,6 +66,14 @@ constexpr TColor clWhite = 0xFFFFFF;
 // A system colour's current value (the backend's: GetSysColor on Windows, the classic
 // Windows scheme headless); other colours are returned unchanged.
 TColor ColorToRGB(TColor color);
+// A system colour's value in the classic Windows scheme, the one the layouts are designed
+// in (clWindow: white, clBtnFace: grey); other colours are returned unchanged.
+TColor ClassicColorToRGB(TColor color);
+// The text colour the system pairs with a background system colour, readable on it in
+// every scheme: clWindow -> clWindowText, clBtnFace -> clBtnText, clHighlight ->
+// clHighlightText, and so on for menus, tooltips and captions; clWindowText for a system
+// colour that is no background of text.
+TColor SystemTextColorFor(TColor background);
 
 // Character sets (the Windows values).
 constexpr uint8_t kAnsiCharset = 0;

@@ -600,4 +600,75 @@ TEST_F(ToolkitTest, WaitCursorIsPutBackOnEveryPath) {
   }
 }
 
+TEST_F(ToolkitTest, TextAndWhatLiesBehindItComeFromOneSource) {
+  // A skinned form: the skin's background and font colour, a top bar of the skin with a
+  // transparent prompt in a system colour, a disabled mark on the form. The list and the
+  // edit keep the system's window colour, the button the form's.
+  TTestForm* form = MakeForm();
+  form->SetColor(0xF7EFE6);
+  form->Font().SetColor(0x102030);
+  auto* bar = new TPanel(form);
+  bar->SetParent(form);
+  bar->SetColor(0xA0602C);
+  auto* prompt = new TLabel(form);
+  prompt->SetParent(bar);
+  prompt->SetTransparent(true);
+  prompt->Font().SetColor(clWindow);
+  auto* mark = new TLabel(form);
+  mark->SetParent(form);
+  mark->SetEnabled(false);
+  struct Case {
+    const char* name;
+    const TControl* control;
+    TColor systemBack;
+    bool highContrast;
+    TTextColors want;
+  };
+  const Case cases[] = {
+      {"list: the system's window, its text",
+       form->List,
+       clWindow,
+       false,
+       {clWindow, clWindowText}},
+      {"edit: the same", form->Edit, clWindow, false, {clWindow, clWindowText}},
+      {"button on the skin: the skin's text", form->Button, clBtnFace, false, {0xF7EFE6, 0x102030}},
+      {"prompt on the top bar: its system colour as designed",
+       prompt,
+       clBtnFace,
+       false,
+       {0xA0602C, 0xFFFFFF}},
+      {"disabled on the skin: grey as designed", mark, clBtnFace, false, {0xF7EFE6, 0x808080}},
+      {"High Contrast, list", form->List, clWindow, true, {clWindow, clWindowText}},
+      {"High Contrast, form", form, clBtnFace, true, {clBtnFace, clBtnText}},
+      {"High Contrast, button", form->Button, clBtnFace, true, {clBtnFace, clBtnText}},
+      {"High Contrast, prompt", prompt, clBtnFace, true, {clBtnFace, clBtnText}},
+      {"High Contrast, disabled", mark, clBtnFace, true, {clBtnFace, clGrayText}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TTextColors got = TextColors(*c.control, c.systemBack, c.highContrast);
+    EXPECT_EQ(got.Back, c.want.Back);
+    EXPECT_EQ(got.Text, c.want.Text);
+  }
+  // Whatever the layouts and the skin give a control, its text and background are both
+  // system colours or both fixed ones, and on a system colour the text is the system's pair.
+  const TColor colours[] = {clWindow,     clBtnFace, clHighlight, clInfoBk, clBackground,
+                            clWindowText, 0x000000,  0xFFFFFF,    0xF7EFE6};
+  for (TColor back : colours) {
+    for (TColor text : colours) {
+      for (bool highContrast : {false, true}) {
+        form->List->SetColor(back);
+        form->List->Font().SetColor(text);
+        const TTextColors got = TextColors(*form->List, clWindow, highContrast);
+        EXPECT_EQ(IsSystemColor(got.Back), IsSystemColor(got.Text))
+            << std::hex << back << " " << text << " " << highContrast;
+        if (IsSystemColor(got.Back)) {
+          EXPECT_EQ(got.Text, SystemTextColorFor(got.Back));
+        }
+      }
+    }
+  }
+  form->Free();
+}
+
 }  // namespace

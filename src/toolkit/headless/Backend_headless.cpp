@@ -77,32 +77,7 @@ void DefaultHandler(TCustomForm& form, TMessage& message) {
 TShiftState KeyShiftState() { return gHeadlessShiftState; }
 
 // The classic Windows scheme.
-TColor SysColor(int index) {
-  switch (index) {
-    case 1:
-      return 0x808000;  // background
-    case 5:
-      return 0xFFFFFF;  // window
-    case 8:
-      return 0x000000;  // window text
-    case 13:
-      return 0x6A240A;  // highlight
-    case 14:
-      return 0xFFFFFF;  // highlight text
-    case 15:
-      return 0xC8D0D4;  // button face
-    case 16:
-      return 0x808080;  // button shadow
-    case 17:
-      return 0x808080;  // grey text
-    case 18:
-      return 0x000000;  // button text
-    case 20:
-      return 0xFFFFFF;  // button highlight
-    default:
-      return 0xC0C0C0;
-  }
-}
+TColor SysColor(int index) { return ClassicColorToRGB(0x80000000u | static_cast<TColor>(index)); }
 
 int PixelsPerInch() { return kDesignPixelsPerInch; }
 

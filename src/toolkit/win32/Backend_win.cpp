@@ -126,6 +126,9 @@ void CreateHandle(TControl& control) {
   const bool form = dynamic_cast<TCustomForm*>(&control) != nullptr;
   HWND parent = nullptr;
   if (form) {
+    // Whether the operator needs High Contrast is asked at every open: the form and its
+    // controls draw with the answer.
+    AskHighContrast();
     parent = OwnerForNewForm();
   } else if (control.Parent() != nullptr && control.Parent()->HandleAllocated()) {
     parent = Hwnd(*control.Parent());

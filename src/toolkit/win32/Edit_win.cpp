@@ -18,10 +18,11 @@ class TEditPeer : public TWindowPeer {
 
   bool Reflected(UINT msg, WPARAM wp, LPARAM, LRESULT& result) override {
     if (msg != WM_CTLCOLOREDIT) return false;
-    FBrush.Reset(CreateSolidBrush(Rgb(FEdit.EffectiveColor())));
+    const TTextColors colors = ColorsOf(FEdit, clWindow);
+    FBrush.Reset(CreateSolidBrush(Rgb(colors.Back)));
     HDC dc = reinterpret_cast<HDC>(wp);
-    SetTextColor(dc, Rgb(FEdit.EffectiveFont().Color()));
-    SetBkColor(dc, Rgb(FEdit.EffectiveColor()));
+    SetTextColor(dc, Rgb(colors.Text));
+    SetBkColor(dc, Rgb(colors.Back));
     result = reinterpret_cast<LRESULT>(FBrush.Get());
     return true;
   }

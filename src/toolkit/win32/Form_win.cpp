@@ -60,7 +60,7 @@ class TFormPeer : public TWindowPeer {
         RECT r;
         GetClientRect(FHwnd, &r);
         const HDC dc = reinterpret_cast<HDC>(m.WParam);
-        Fill(dc, r, FForm.EffectiveColor());
+        Fill(dc, r, ColorsOf(FForm, clBtnFace).Back);
         if (m.Msg == WM_PRINTCLIENT) PaintGraphicControls(dc, FForm);
         m.Result = m.Msg == WM_ERASEBKGND ? 1 : 0;
         return;
@@ -74,6 +74,15 @@ class TFormPeer : public TWindowPeer {
         EndPaint(FHwnd, &ps);
         return;
       }
+      case WM_SYSCOLORCHANGE:
+        // The scheme changed (High Contrast switched on or off changes it too): every
+        // window draws again in the colours it has now.
+        AskHighContrast();
+        RedrawAll();
+        break;
+      case WM_SETTINGCHANGE:
+        if (m.WParam == SPI_SETHIGHCONTRAST && AskHighContrast()) RedrawAll();
+        break;
       case WM_ACTIVATE:
         // Activation gives the focus back to the control that had it, not to the form.
         if (LOWORD(m.WParam) != WA_INACTIVE && HIWORD(m.WParam) == 0) {
@@ -137,6 +146,10 @@ class TFormPeer : public TWindowPeer {
   }
 
  private:
+  void RedrawAll() {
+    RedrawWindow(FHwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+  }
+
   TCustomForm& FForm;
 };
 

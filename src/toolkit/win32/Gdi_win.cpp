@@ -75,6 +75,26 @@ void TSharedFont::Release() noexcept {
   FEntry = nullptr;
 }
 
+namespace {
+
+// The last answer: every window of the module draws with it, so it is asked once per open
+// and per change the system announces, not at every paint.
+bool gHighContrast = false;
+
+}  // namespace
+
+bool HighContrastOn() { return gHighContrast; }
+
+bool AskHighContrast() {
+  HIGHCONTRASTW hc{};
+  hc.cbSize = sizeof(hc);
+  const bool on = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(hc), &hc, 0) != FALSE &&
+                  (hc.dwFlags & HCF_HIGHCONTRASTON) != 0;
+  const bool changed = on != gHighContrast;
+  gHighContrast = on;
+  return changed;
+}
+
 void Fill(HDC dc, const RECT& r, TColor color) {
   UniqueBrush brush(CreateSolidBrush(Rgb(color)));
   FillRect(dc, &r, brush.Get());

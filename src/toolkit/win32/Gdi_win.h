@@ -54,6 +54,15 @@ class TSharedFont {
   void Release() noexcept;
   TEntry* FEntry = nullptr;
 };
+
+// Whether the system's High Contrast is on, as last asked: at the open of each form and
+// when the system tells a form that its colours or that setting changed. While it is on,
+// the windows draw with the system colours only (TextColors).
+bool HighContrastOn();
+// Asks the system again (SystemParametersInfo, SPI_GETHIGHCONTRAST); true when the answer
+// differs from the last one.
+bool AskHighContrast();
+
 void Fill(HDC dc, const RECT& r, TColor color);
 // A one-pixel line from (x0, y0) to (x1, y1).
 void Line(HDC dc, int x0, int y0, int x1, int y1, COLORREF color, int style = PS_SOLID);

@@ -14,7 +14,8 @@ class TGroupBoxPeer : public TWindowPeer {
 
   void Paint(HDC dc, const RECT& area) override {
     RECT r = area;
-    Fill(dc, r, FGroup.EffectiveColor());
+    const TTextColors colors = ColorsOf(FGroup, clBtnFace);
+    Fill(dc, r, colors.Back);
     if (FGroup.Ctl3D()) {
       DrawEdge(dc, &r, EDGE_ETCHED, BF_RECT);
     } else {
@@ -23,9 +24,8 @@ class TGroupBoxPeer : public TWindowPeer {
     }
     if (!FGroup.Caption().empty()) {
       const RECT t = {Scale(8), 0, r.right, Scale(14)};
-      const COLORREF color =
-          FGroup.Enabled() ? Rgb(FGroup.EffectiveFont().Color()) : GetSysColor(COLOR_GRAYTEXT);
-      DrawCaptionText(dc, FGroup.Caption(), Font(), color, t, DT_LEFT | DT_TOP | DT_SINGLELINE);
+      DrawCaptionText(dc, FGroup.Caption(), Font(), Rgb(colors.Text), t,
+                      DT_LEFT | DT_TOP | DT_SINGLELINE);
     }
   }
 

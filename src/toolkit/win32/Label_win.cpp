@@ -23,10 +23,10 @@ class TLabelPeer : public TGraphicPeer {
   }
 
   void Paint(HDC dc, const RECT& r) override {
-    if (!FLabel.Transparent()) Fill(dc, r, FLabel.EffectiveColor());
-    const COLORREF color =
-        FLabel.Enabled() ? Rgb(FLabel.EffectiveFont().Color()) : GetSysColor(COLOR_GRAYTEXT);
-    DrawCaptionText(dc, FLabel.Caption(), Font(), color, r, DT_LEFT | DT_TOP | DT_SINGLELINE);
+    const TTextColors colors = ColorsOf(FLabel, clBtnFace);
+    if (!FLabel.Transparent()) Fill(dc, r, colors.Back);
+    DrawCaptionText(dc, FLabel.Caption(), Font(), Rgb(colors.Text), r,
+                    DT_LEFT | DT_TOP | DT_SINGLELINE);
   }
 
  protected:

@@ -31,10 +31,11 @@ class TListBoxPeer : public TWindowPeer {
         result = TRUE;
         return true;
       case WM_CTLCOLORLISTBOX: {
-        FBrush.Reset(CreateSolidBrush(Rgb(FList.EffectiveColor())));
+        const TTextColors colors = ColorsOf(FList, clWindow);
+        FBrush.Reset(CreateSolidBrush(Rgb(colors.Back)));
         HDC dc = reinterpret_cast<HDC>(wp);
-        SetTextColor(dc, Rgb(FList.EffectiveFont().Color()));
-        SetBkColor(dc, Rgb(FList.EffectiveColor()));
+        SetTextColor(dc, Rgb(colors.Text));
+        SetBkColor(dc, Rgb(colors.Back));
         result = reinterpret_cast<LRESULT>(FBrush.Get());
         return true;
       }
@@ -97,8 +98,10 @@ class TListBoxPeer : public TWindowPeer {
   }
 
   // The frame in the focused or unfocused border colour, drawn over the system's border
-  // at once: a change of focus asks for nothing else to be drawn again.
+  // at once: a change of focus asks for nothing else to be drawn again. In High Contrast
+  // the system's own border stays, in its colour for window frames.
   void RedrawFrame() {
+    if (HighContrastOn()) return;
     TWindowDc dc(FHwnd, TWindowDc::kWholeWindow);
     RECT wr;
     GetWindowRect(FHwnd, &wr);
@@ -112,13 +115,14 @@ class TListBoxPeer : public TWindowPeer {
   void DrawItem(const DRAWITEMSTRUCT& di) {
     if (di.itemID == static_cast<UINT>(-1)) return;
     const bool selected = (di.itemState & ODS_SELECTED) != 0;
-    Fill(di.hDC, di.rcItem, selected ? clHighlight : FList.EffectiveColor());
+    // The selection as the system draws it, in every scheme.
+    const TTextColors colors =
+        selected ? TTextColors{clHighlight, clHighlightText} : ColorsOf(FList, clWindow);
+    Fill(di.hDC, di.rcItem, colors.Back);
     const auto& lines = FList.Lines();
     if (di.itemID >= lines.size()) return;
     RECT r = di.rcItem;
     r.left += 2;
-    const COLORREF color =
-        selected ? GetSysColor(COLOR_HIGHLIGHTTEXT) : Rgb(FList.EffectiveFont().Color());
     // The characters fill the item from its top, as with 宋体, whose cell is just its
     // character height. A face with a taller cell (internal leading above the characters)
     // is moved up by that leading, so that no stroke falls below the item.
@@ -128,7 +132,8 @@ class TListBoxPeer : public TWindowPeer {
       GetTextMetricsW(di.hDC, &metrics);
     }
     r.top -= metrics.tmInternalLeading;
-    DrawCaptionText(di.hDC, lines[di.itemID], Font(), color, r, DT_LEFT | DT_TOP | DT_SINGLELINE);
+    DrawCaptionText(di.hDC, lines[di.itemID], Font(), Rgb(colors.Text), r,
+                    DT_LEFT | DT_TOP | DT_SINGLELINE);
     if (di.itemState & ODS_FOCUS) DrawFocusRect(di.hDC, &di.rcItem);
   }
 

@@ -14,12 +14,12 @@ class TPanelPeer : public TWindowPeer {
 
   void Paint(HDC dc, const RECT& area) override {
     RECT r = area;
-    Fill(dc, r, FPanel.EffectiveColor());
+    const TTextColors colors = ColorsOf(FPanel, clBtnFace);
+    Fill(dc, r, colors.Back);
     if (FPanel.BevelOuter() == TBevelCut::bvRaised) DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT);
     if (FPanel.BevelOuter() == TBevelCut::bvLowered) DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
-    const COLORREF color =
-        FPanel.Enabled() ? Rgb(FPanel.EffectiveFont().Color()) : GetSysColor(COLOR_GRAYTEXT);
-    DrawCaptionText(dc, FPanel.Caption(), Font(), color, r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    DrawCaptionText(dc, FPanel.Caption(), Font(), Rgb(colors.Text), r,
+                    DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   }
 
  private:

@@ -36,7 +36,7 @@ class TPlainPeer : public TWindowPeer {
   explicit TPlainPeer(TControl& control) : TWindowPeer(control) {}
 
  protected:
-  void Paint(HDC dc, const RECT& r) override { Fill(dc, r, FControl.EffectiveColor()); }
+  void Paint(HDC dc, const RECT& r) override { Fill(dc, r, ColorsOf(FControl, clBtnFace).Back); }
 };
 
 }  // namespace

@@ -132,6 +132,13 @@ class TGraphicPeer {
   RECT FShown{};  // the place last invalidated, for the next move
 };
 
+// The colours a control draws its text and background in, with the system's High Contrast
+// as last asked (TextColors; systemBack: clWindow for lists and edits, clBtnFace for the
+// rest).
+inline TTextColors ColorsOf(const TControl& control, TColor systemBack) {
+  return TextColors(control, systemBack, HighContrastOn());
+}
+
 // Draws the graphic controls that lie on parent (its children without windows), in
 // their order among its children, each clipped to its place.
 void PaintGraphicControls(HDC dc, const TControl& parent);

@@ -68,13 +68,12 @@ class TSpeedButtonPeer : public TWindowPeer {
 
   void Paint(HDC dc, const RECT& area) override {
     RECT r = area;
-    Fill(dc, r, FButton.EffectiveColor());
+    const TTextColors colors = ColorsOf(FButton, clBtnFace);
+    Fill(dc, r, colors.Back);
     DrawEdge(dc, &r, FPressed ? BDR_SUNKENOUTER : BDR_RAISEDINNER, BF_RECT);
     RECT text = r;
     if (FPressed) OffsetRect(&text, 1, 1);
-    const COLORREF color =
-        FButton.Enabled() ? Rgb(FButton.EffectiveFont().Color()) : GetSysColor(COLOR_GRAYTEXT);
-    DrawCaptionText(dc, FButton.Caption(), Font(), color, text,
+    DrawCaptionText(dc, FButton.Caption(), Font(), Rgb(colors.Text), text,
                     DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     if (GetFocus() == FHwnd) {
       RECT focus = r;
