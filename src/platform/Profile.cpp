@@ -312,6 +312,8 @@ void (*gDeadlineHook)(void* context) = nullptr;
 void* gDeadlineHookContext = nullptr;
 void (*gMoveHook)(void* context) = nullptr;
 void* gMoveHookContext = nullptr;
+void (*gMovedHook)(void* context) = nullptr;
+void* gMovedHookContext = nullptr;
 bool gReplaceForced = false;
 long (*gOpenShim)(long osError, void* context) = nullptr;
 void* gOpenShimContext = nullptr;
@@ -325,6 +327,15 @@ void SetProfileMoveHook(void (*hook)(void* context), void* context) {
 
 void RunProfileMoveHook() {
   if (gMoveHook != nullptr) gMoveHook(gMoveHookContext);
+}
+
+void SetProfileMovedHook(void (*hook)(void* context), void* context) {
+  gMovedHook = hook;
+  gMovedHookContext = context;
+}
+
+void RunProfileMovedHook() {
+  if (gMovedHook != nullptr) gMovedHook(gMovedHookContext);
 }
 
 void SetProfileReplaceForced(bool forced) { gReplaceForced = forced; }

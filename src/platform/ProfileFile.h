@@ -57,6 +57,14 @@ void SetProfileMoveHook(void (*hook)(void* context), void* context);
 // Calls the hook above, if any.
 void RunProfileMoveHook();
 
+// For tests: hook(context) is called when a write that replaces the file as a whole has
+// moved the new one in, before it reads back what another writer put into the old file
+// just before the move (a test tries to write the file there, as a third writer that
+// comes just then). nullptr: none. Not for use while a write runs.
+void SetProfileMovedHook(void (*hook)(void* context), void* context);
+// Calls the hook above, if any.
+void RunProfileMovedHook();
+
 // For tests under Wine, whose files never carry rights inherited from their folder: when
 // forced, every file is taken as one whose rights may all come from its folder, so that
 // a write replaces it as a whole where it would on NTFS (whether the new file gets the

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "platform/ErrorTexts.h"
@@ -23,6 +24,9 @@ std::wstring Digits(unsigned long long value) {
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What UpdateProfileFile's caller makes of a version of the file.
+using TEdit = std::function<std::string(const std::string* oldBytes)>;
 
 std::optional<std::wstring> ToWide(std::string_view text) {
   if (text.empty()) return std::wstring();
@@ -197,6 +201,8 @@ class TTempFile {
   // The name of a second link to the old file, kept over the move (see ReplaceHeld).
   std::wstring BackupName() const { return FStem + L".old"; }
   void Keep() { FFile.Reset(); }
+  // Moved into place: its handle, which now holds the file at the target's name.
+  UniqueKernelHandle Moved() { return std::move(FFile); }
   void Discard() {
     if (!FFile) return;
     FILE_DISPOSITION_INFO gone{TRUE};
@@ -319,16 +325,25 @@ std::optional<std::string> TakeBackup(const std::wstring& backup, const std::str
   return bytes;
 }
 
+void WriteInPlace(const std::string& path, UniqueKernelHandle& file, const std::wstring& target,
+                  const std::string* oldBytes, std::string_view bytes);
+
 // Replaces the held file as a whole with bytes: a temporary file beside it, with its
 // attributes and creation time, moved over it. Only where the new file gets the old
 // one's owner and access rights (NotDone otherwise, the held file still open). A
 // second link to the old file is made while it is held, so that a version another
 // writer puts into it after it is let go, just before the move (which a held file
-// refuses), is not lost: after the move it is read back, and when it changed its
-// version comes back in changed. Nothing is left behind when a step fails.
-TReplaced ReplaceHeld(const std::wstring& target, const TOldFile& old, std::string_view bytes,
-                      UniqueKernelHandle& held, const std::string& oldBytes,
-                      std::optional<std::string>& changed, ULONGLONG deadline) {
+// refuses), is not lost: after the move it is read back, and when it changed the edit
+// is made again on that version and written into the new file. The new file is held
+// from its creation, through the move, to the end of that repair by the temporary
+// file's handle, which shares only deletion: no other writer can read or write it
+// before it holds the version it keeps, so the repair never writes over a third
+// writer's version, and none sees the new file without the version written just before
+// the move. Nothing is left behind when a step fails. Raises IniWriteError and
+// IniFormatError (from the repair), the new file holding bytes then.
+TReplaced ReplaceHeld(const std::string& path, const std::wstring& target, const TOldFile& old,
+                      const std::string& bytes, UniqueKernelHandle& held,
+                      const std::string& oldBytes, const TEdit& edit, ULONGLONG deadline) {
   TTempFile temp;
   if (!WriteTemporary(temp, target, &old, bytes) || !SameOwnerAndRights(old, temp.Get()))
     return TReplaced::NotDone;
@@ -342,8 +357,10 @@ TReplaced ReplaceHeld(const std::wstring& target, const TOldFile& old, std::stri
     DeleteBefore(backup, deadline);
     return TReplaced::MoveFailed;
   }
-  temp.Keep();
-  changed = TakeBackup(backup, oldBytes);
+  UniqueKernelHandle moved = temp.Moved();
+  RunProfileMovedHook();
+  if (const std::optional<std::string> changed = TakeBackup(backup, oldBytes))
+    WriteInPlace(path, moved, target, &bytes, edit(&*changed));
   return TReplaced::Done;
 }
 
@@ -612,25 +629,13 @@ void UpdateProfileFile(const std::string& path,
     if (mayReplace && held.MayDelete && held.WriteError == 0 &&
         (RightsAllInherited(old) || ProfileReplaceForced()) && old.Info.nNumberOfLinks == 1 &&
         (old.Info.dwFileAttributes & kInPlaceOnly) == 0) {
-      std::optional<std::string> changed;
       const TReplaced replaced =
-          ReplaceHeld(target, old, bytes, held.File, oldBytes, changed, deadline);
+          ReplaceHeld(path, target, old, bytes, held.File, oldBytes, edit, deadline);
       if (replaced == TReplaced::MoveFailed) {
         mayReplace = false;
         continue;
       }
-      if (replaced == TReplaced::Done) {
-        if (!changed) return;
-        // Another writer changed the old file just before the move: the edit goes into
-        // its version, unless the file changed again since.
-        THeldFile again = HoldFile(path, target, deadline);
-        std::string current;
-        if (!again.File || again.WriteError != 0 || ReadAll(again.File.Get(), current) != 0 ||
-            current != bytes)
-          return;
-        WriteInPlace(path, again.File, target, &current, edit(&*changed));
-        return;
-      }
+      if (replaced == TReplaced::Done) return;
     }
     if (held.WriteError != 0)
       throw IniWriteError(path, "CreateFileW", static_cast<long>(held.WriteError));

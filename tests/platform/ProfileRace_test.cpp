@@ -3,7 +3,8 @@
 // version, in a loop, while the test selects readers through IniWriteString. Every
 // version the rival reads must be whole (its own last version with our last value),
 // none of its versions may be lost, and every select must be written. Under Windows
-// the rival opens the file sharing nothing, or sharing reading and writing;
+// the rival opens the file sharing nothing, or sharing reading and writing, and the
+// writes go in place or (forced, as NTFS would have them) replace the file as a whole;
 // elsewhere it takes an exclusive flock lock.
 //
 // Two processes (profile_race_writer) creating the same missing file, round after
@@ -208,20 +209,23 @@ struct RaceRow {
   const char* name;
   bool secondHardLink;    // a second name keeps the file from being replaced as a whole
   bool rivalSharesWrite;  // Windows: the rival lets others open the file for writing
+  bool replaceForced;     // Windows: files are replaced as a whole where NTFS would do so
 };
 
 #if defined(_WIN32)
 const RaceRow kRaceRows[] = {
-    {"RivalSharingNothing", false, false},
-    {"RivalSharingReadWrite", false, true},
-    {"FileWithSecondHardLinkRivalSharingReadWrite", true, true},
+    {"RivalSharingNothing", false, false, false},
+    {"RivalSharingReadWrite", false, true, false},
+    {"FileWithSecondHardLinkRivalSharingReadWrite", true, true, false},
+    {"ReplacedWholeRivalSharingNothing", false, false, true},
+    {"ReplacedWholeRivalSharingReadWrite", false, true, true},
 };
 #else
 // The rival locks the file with flock; a file with one name is replaced as a whole,
 // one with a second name is written in place.
 const RaceRow kRaceRows[] = {
-    {"OrdinaryFile", false, false},
-    {"FileWithSecondHardLink", true, false},
+    {"OrdinaryFile", false, false, false},
+    {"FileWithSecondHardLink", true, false, false},
 };
 #endif
 
@@ -243,6 +247,7 @@ TEST(ProfileRace, EveryVersionStaysWholeWhileAnotherWriterRewritesTheFile) {
     std::thread rivalThread(Rival, path, row.rivalSharesWrite, std::cref(stop), std::ref(rival));
     int failed = 0;
     std::optional<std::string> lastWritten;
+    SetProfileReplaceForced(row.replaceForced);
     for (const std::string& value : values) {
       try {
         IniWriteString(path, "NuvReader", "nuvreader", value);
@@ -252,6 +257,7 @@ TEST(ProfileRace, EveryVersionStaysWholeWhileAnotherWriterRewritesTheFile) {
         EXPECT_EQ(e.OsError(), HeldError()) << e.what();
       }
     }
+    SetProfileReplaceForced(false);
     stop = true;
     rivalThread.join();
     std::printf(

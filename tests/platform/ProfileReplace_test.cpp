@@ -98,6 +98,11 @@ struct TRival {
   std::vector<HANDLE> handles;
   void (*atMove)(TRival& rival) = nullptr;
   bool acted = false;
+  // A third writer that comes right after the move: it writes then, or, finding the file
+  // held, after the write, as a writer that waits for the file does.
+  bool thirdWriter = false;
+  bool thirdCame = false;
+  bool thirdWaits = false;
 
   static void AtMove(void* context) {
     auto* rival = static_cast<TRival*>(context);
@@ -105,6 +110,32 @@ struct TRival {
     rival->acted = true;
     rival->atMove(*rival);
   }
+  static void AfterMove(void* context) {
+    auto* rival = static_cast<TRival*>(context);
+    if (!rival->thirdWriter || rival->thirdCame) return;
+    rival->thirdCame = true;
+    rival->WriteThird();
+  }
+  // Sets [system] third=3 in whatever version the file holds, holding it as the
+  // profile writer does; false when the file is held.
+  bool TryWriteThird() {
+    const HANDLE h = OpenAs(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+    if (h == INVALID_HANDLE_VALUE) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+      return false;
+    }
+    std::string bytes;
+    char chunk[4096];
+    DWORD n = 0;
+    while (ReadFile(h, chunk, sizeof chunk, &n, nullptr) && n != 0) bytes.append(chunk, n);
+    const std::string next = IniWithValue(bytes, "system", "third", "3");
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    EXPECT_TRUE(WriteFile(h, next.data(), static_cast<DWORD>(next.size()), &n, nullptr));
+    EXPECT_TRUE(SetEndOfFile(h));
+    CloseHandle(h);
+    return true;
+  }
+  void WriteThird() { thirdWaits = !TryWriteThird(); }
   void LetGo() {
     for (HANDLE h : handles) CloseHandle(h);
     handles.clear();
@@ -117,6 +148,7 @@ struct ReplaceRow {
   void (*atMove)(TRival& rival);
   const char* rivalValue;  // the value of [system] stamp the rival leaves, if it writes
   bool replaced;           // the file is another file afterwards
+  bool thirdWriter;        // a third writer comes right after the move
 };
 
 constexpr DWORD kNoHold = ~DWORD{0};
@@ -149,13 +181,15 @@ void WriteJustBeforeTheMove(TRival& rival) {
 }
 
 const ReplaceRow kReplaceRows[] = {
-    {"NoRival", kNoHold, nullptr, nullptr, true},
+    {"NoRival", kNoHold, nullptr, nullptr, true, false},
     {"RivalHoldsTheFileWithoutDeleteSharing", FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, nullptr,
-     false},
+     false, false},
     {"RivalHoldsTheFileSharingEverything", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-     nullptr, nullptr, false},
-    {"RivalTakesTheTemporaryFile", kNoHold, TakeTemporary, nullptr, true},
-    {"RivalWritesTheFileJustBeforeTheMove", kNoHold, WriteJustBeforeTheMove, "rival", true},
+     nullptr, nullptr, false, false},
+    {"RivalTakesTheTemporaryFile", kNoHold, TakeTemporary, nullptr, true, false},
+    {"RivalWritesTheFileJustBeforeTheMove", kNoHold, WriteJustBeforeTheMove, "rival", true, false},
+    {"RivalWritesJustBeforeTheMoveAndAThirdWriterRightAfter", kNoHold, WriteJustBeforeTheMove,
+     "rival", true, true},
 };
 
 TEST(ProfileReplace, ForcedReplacementKeepsEveryVersionOwnerAndRightsAndLeavesNothing) {
@@ -166,6 +200,7 @@ TEST(ProfileReplace, ForcedReplacementKeepsEveryVersionOwnerAndRightsAndLeavesNo
     rival.folder = &folder;
     rival.file = folder.PathOf("UserConfig.ini");
     rival.atMove = row.atMove;
+    rival.thirdWriter = row.thirdWriter;
     WriteBytes(rival.file, kOldBytes);
     const auto indexBefore = FileIndex(rival.file);
     const std::string securityBefore = OwnerAndRights(rival.file);
@@ -176,17 +211,25 @@ TEST(ProfileReplace, ForcedReplacementKeepsEveryVersionOwnerAndRightsAndLeavesNo
     }
     SetProfileReplaceForced(true);
     SetProfileMoveHook(TRival::AtMove, &rival);
+    SetProfileMovedHook(TRival::AfterMove, &rival);
     long error = 0;
     try {
       IniWriteString(rival.file, kSection, kKey, "读卡器 2");
     } catch (const IniWriteError& e) {
       error = e.OsError();
     }
+    SetProfileMovedHook(nullptr, nullptr);
     SetProfileMoveHook(nullptr, nullptr);
     SetProfileReplaceForced(false);
     rival.LetGo();
+    if (rival.thirdWaits) {
+      EXPECT_TRUE(rival.TryWriteThird()) << "the file is still held";
+    }
     EXPECT_EQ(error, 0);
     EXPECT_EQ(rival.acted, row.atMove != nullptr) << "the write never came to the move";
+    EXPECT_EQ(rival.thirdCame, row.thirdWriter) << "the write never moved its file in";
+    EXPECT_EQ(IniReadString(rival.file, "system", "third", "<none>"),
+              row.thirdWriter ? "3" : "<none>");
     EXPECT_EQ(IniReadString(rival.file, kSection, kKey, ""), "读卡器 2");
     EXPECT_EQ(IniReadString(rival.file, "system", "stamp", "<none>"),
               row.rivalValue != nullptr ? row.rivalValue : "<none>");

@@ -303,6 +303,35 @@ class TWorld {
 
 std::string Quoted(const std::string& path) { return "'" + TUnixShell::UnixPath(path) + "'"; }
 
+// Makes the world's file a symbolic link to folder/name, relative to the file's folder;
+// the file it names need not exist. Windows: through the system, a link as Windows
+// makes it (Wine 8 answers success and makes none: the row is skipped there; a Unix
+// link instead would meet Wine's MoveFileExW, which replaces a link to a missing file
+// where Windows refuses the name). Elsewhere through the Unix shell.
+bool MakeSymbolicLink(TWorld& w, const std::string& folder, const std::string& name) {
+#if defined(_WIN32)
+  if (TUnixShell::Available() && !w.RunWithUndo("true", "rm -f " + Quoted(w.File))) return false;
+  constexpr DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+  const std::wstring target = Wide(folder + w.kSep + name);
+  return CreateSymbolicLinkW(Wide(w.File).c_str(), target.c_str(), kUnprivileged) ||
+         CreateSymbolicLinkW(Wide(w.File).c_str(), target.c_str(), 0);
+#else
+  return w.RunWithUndo("ln -s " + folder + "/" + name + " " + Quoted(w.File),
+                       "rm -f " + Quoted(w.File));
+#endif
+}
+
+// True when path is a symbolic link (whether or not the file it names exists).
+bool IsLink(TWorld& w, const std::string& path) {
+  if (TUnixShell::Available()) return w.Shell.Run("test -L " + Quoted(path)) == 0;
+#if defined(_WIN32)
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+#else
+  return fs::is_symlink(path);
+#endif
+}
+
 // Whether a new file can be made in folder (the probe is removed again).
 bool FolderTakesNewFiles(const std::string& folder) {
   const std::string probe = folder + TWorld::kSep + "probe";
@@ -424,6 +453,23 @@ const Situation kSituations[] = {
                                                    : fs::is_symlink(w.File);
        EXPECT_TRUE(isLink) << "the link was replaced by a file";
        EXPECT_EQ(IniReadString(w.Folder + w.kSep + "real.ini", kSection, kKey, ""), kNewReader);
+     }},
+    // The file the link names is created through the link, in a folder of its own; the
+    // link stays.
+    {"DanglingSymbolicLinkCreatesItsFile",
+     [](TWorld& w) {
+       const std::string data = w.Folder + w.kSep + "data";
+       if (!MakeFolder(data)) return std::string("cannot make a folder here");
+       if (!MakeSymbolicLink(w, "data", "real.ini") || !IsLink(w, w.File))
+         return std::string("cannot make a symbolic link here");
+       if (IsFile(data + w.kSep + "real.ini")) return std::string("the link's file exists");
+       return std::string();
+     },
+     true,
+     [](TWorld& w, const std::string&) {
+       EXPECT_TRUE(IsLink(w, w.File)) << "the link was replaced by a file";
+       const std::string file = w.Folder + w.kSep + "data" + w.kSep + "real.ini";
+       EXPECT_EQ(IniReadString(file, kSection, kKey, ""), kNewReader);
      }},
     {"HardLinkWrittenThrough",
      [](TWorld& w) {
