@@ -12,10 +12,20 @@
 # comes from LC_ALL=zh_CN.UTF-8. Without a DISPLAY an Xvfb is started for this run and
 # stopped afterwards. Every wait is bounded: the program by RS_WINE_TIMEOUT seconds (default
 # 600).
+#
+# The process heap runs with Windows' own heap checks, as gflags sets them for a program:
+# GlobalFlag 0xF0 (tail checking, free checking, parameter checking, validation on every
+# call) under the prefix's Image File Execution Options for every program in the folder of
+# the one run, and Wine's heap warnings on (WINEDEBUG warn+heap). Any heap warning or error
+# line the program or a program it starts writes fails the run, whatever its exit status:
+# a double free, a free of a block the heap does not own, a write past a block. Wine alone
+# lets each of them pass. RS_WINE_HEAP_CHECKS=0 turns this off.
 set -uo pipefail
 
 export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
 export WINEDEBUG=${WINEDEBUG:--all}
+heap_checks=${RS_WINE_HEAP_CHECKS:-1}
+[[ $heap_checks == 1 ]] && WINEDEBUG="$WINEDEBUG,warn+heap"
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
 arch=${RS_WINEARCH:-}
@@ -129,6 +139,29 @@ mkdir -p "$WINEPREFIX"
     timeout 60 "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
       touch "$WINEPREFIX/.rs-unmanaged"
   fi
+  # Windows' heap checks for every program beside the one run (see above), set once per name.
+  if [[ $heap_checks == 1 && ${1:-} != --init && $1 == *.exe ]]; then
+    marks=$WINEPREFIX/.rs-heapchecks
+    mkdir -p "$marks"
+    reg_file=$marks/pending.reg
+    printf 'REGEDIT4\r\n' >"$reg_file"
+    pending=()
+    for exe in "$(dirname "$1")"/*.exe; do
+      name=$(basename "$exe")
+      [[ -f $marks/$name ]] && continue
+      printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\%s]\r\n"GlobalFlag"=dword:000000f0\r\n' \
+        "$name" >>"$reg_file"
+      pending+=("$name")
+    done
+    if ((${#pending[@]} > 0)); then
+      if timeout 60 "$WINELOADER" regedit "Z:${reg_file//\//\\}" >/dev/null 2>&1; then
+        for name in "${pending[@]}"; do touch "$marks/$name"; done
+      else
+        echo "wine-run: could not set the heap checks in $WINEPREFIX" >&2
+        exit 1
+      fi
+    fi
+  fi
   # A program that dies of an exception nobody handles ends at once, with Wine's report on
   # stderr, instead of waiting behind Wine's crash dialog until its time runs out.
   if [[ ! -f $WINEPREFIX/.rs-nocrashdialog ]]; then
@@ -144,8 +177,21 @@ mkdir -p "$WINEPREFIX"
 # tests run and removes it when they end, so a file left behind is a program that died.
 exit_marker=$(mktemp -u "${TMPDIR:-/tmp}/rs-wine-exit.XXXXXX")
 export TEST_PREMATURE_EXIT_FILE="Z:${exit_marker//\//\\}"
-timeout -k 10 "${RS_WINE_TIMEOUT:-600}" "$WINELOADER" "$@"
-status=$?
+if [[ $heap_checks == 1 ]]; then
+  # The program's standard error passes through as it comes and is kept to be searched.
+  heap_log=$(mktemp "${TMPDIR:-/tmp}/rs-wine-heap.XXXXXX")
+  { timeout -k 10 "${RS_WINE_TIMEOUT:-600}" "$WINELOADER" "$@" 2>&1 1>&3 3>&- |
+      tee "$heap_log" >&2; } 3>&1
+  status=${PIPESTATUS[0]}
+  if grep -Eq '^[0-9a-f]+:(warn|err):heap:' "$heap_log"; then
+    echo "wine-run: $1 broke the heap checks (lines :warn:heap: or :err:heap: above)" >&2
+    [[ $status == 0 ]] && status=1
+  fi
+  rm -f "$heap_log"
+else
+  timeout -k 10 "${RS_WINE_TIMEOUT:-600}" "$WINELOADER" "$@"
+  status=$?
+fi
 if [[ -e $exit_marker ]]; then
   rm -f "$exit_marker"
   echo "wine-run: $1 ended before its tests did" >&2
