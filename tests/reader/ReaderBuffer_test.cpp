@@ -16,6 +16,7 @@
 
 #include "FloatState.h"
 #include "ReaderWorld.h"
+#include "platform/ErrorTexts.h"
 #include "platform/FaultGuard.h"
 #include "reader/scard_api.h"
 
@@ -546,6 +547,43 @@ TEST(ReaderBinding, WhatTheGuardCannotContainEndsTheHostAtOnce) {
     EXPECT_EQ(exitCode, 3u);
     EXPECT_EQ(world.TraceLines(), c.wantTrace);
   }
+}
+
+// Run on its own by the test below, in a process of its own: raises the exception code that
+// RS_RAISE_CODE names inside a contained call. The call is not to come back: the code is
+// left to the system, which ends the process with it.
+TEST(FaultGuard, DISABLED_RaisesInAContainedCall) {
+  const char* code = std::getenv("RS_RAISE_CODE");
+  ASSERT_NE(code, nullptr);
+#if defined(_WIN32)
+  static DWORD raised;
+  raised = static_cast<DWORD>(std::strtoul(code, nullptr, 16));
+  TProcessorFault fault;
+  RunFaultContained([](void*) { RaiseException(raised, EXCEPTION_NONCONTINUABLE, 0, nullptr); },
+                    nullptr, fault);
+#endif
+  std::fflush(nullptr);
+  std::_Exit(0);  // came back: the parent sees exit code 0
+}
+
+TEST(FaultGuard, WhatTheProcessCannotSurviveIsLeftToTheSystem) {
+#if defined(_WIN32)
+  // A heap the system found corrupt, and a stack overflow: the guard leaves both to the
+  // system, which ends the process with the code (no handler of the test takes it).
+  for (const uint32_t code : {kFaultHeapCorruption, kFaultStackOverflow}) {
+    SCOPED_TRACE(errortext::HexCode(code));
+    EXPECT_FALSE(IsContainedCode(code));
+    uint32_t exitCode = 0;
+    ASSERT_TRUE(RunThisProgramsTest("FaultGuard.DISABLED_RaisesInAContainedCall", "RS_RAISE_CODE",
+                                    errortext::HexCode(code), exitCode));
+    EXPECT_EQ(exitCode, code);
+  }
+  EXPECT_TRUE(IsContainedCode(kFaultAccessViolation));
+  EXPECT_TRUE(IsContainedCode(kExceptionGcc));
+#else
+  GTEST_SKIP() << "Windows only: natively the guard takes signals and C++ exceptions, and "
+                  "neither a heap check nor a stack overflow reaches it as one";
+#endif
 }
 
 }  // namespace
