@@ -13,18 +13,20 @@
 # stopped afterwards. Every wait is bounded: the program by RS_WINE_TIMEOUT seconds (default
 # 600).
 #
-# The process heap runs with Windows' own heap checks, as gflags sets them for a program:
-# GlobalFlag 0xF0 (tail checking, free checking, parameter checking, validation on every
-# call) under the prefix's Image File Execution Options for every program in the folder of
-# the one run, and Wine's heap warnings on (WINEDEBUG warn+heap). Any heap warning or error
-# line the program or a program it starts writes fails the run, whatever its exit status:
-# a double free, a free of a block the heap does not own, a write past a block. Wine alone
-# lets each of them pass. RS_WINE_HEAP_CHECKS=0 turns this off.
+# RS_WINE_HEAP_CHECKS=1 runs the program with Windows' own heap checks, as gflags sets them
+# for a program: GlobalFlag 0xF0 (tail checking, free checking, parameter checking,
+# validation at every call) under the prefix's Image File Execution Options for the
+# program's name, and Wine's heap warnings on (WINEDEBUG warn+heap). Any heap warning or
+# error line the program or a program it starts writes then fails the run, whatever its
+# exit status: a double free, a free of a block the heap does not own, a write past a block,
+# each of which Wine alone lets pass. Without it the program's name has no GlobalFlag. The
+# tests that set it are the fault guard's and the dialog's fault table (the checks make the
+# heap many times slower and keep freed blocks back, which the load/unload counts see).
 set -uo pipefail
 
 export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
 export WINEDEBUG=${WINEDEBUG:--all}
-heap_checks=${RS_WINE_HEAP_CHECKS:-1}
+heap_checks=${RS_WINE_HEAP_CHECKS:-0}
 [[ $heap_checks == 1 ]] && WINEDEBUG="$WINEDEBUG,warn+heap"
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
@@ -139,27 +141,28 @@ mkdir -p "$WINEPREFIX"
     timeout 60 "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
       touch "$WINEPREFIX/.rs-unmanaged"
   fi
-  # Windows' heap checks for every program beside the one run (see above), set once per name.
-  if [[ $heap_checks == 1 && ${1:-} != --init && $1 == *.exe ]]; then
+  # Windows' heap checks for the program's name on or off (see above); the prefix keeps a
+  # mark per name that has them, so the registry is written only when that changes.
+  if [[ ${1:-} != --init && $1 == *.exe ]]; then
     marks=$WINEPREFIX/.rs-heapchecks
-    mkdir -p "$marks"
-    reg_file=$marks/pending.reg
-    printf 'REGEDIT4\r\n' >"$reg_file"
-    pending=()
-    for exe in "$(dirname "$1")"/*.exe; do
-      name=$(basename "$exe")
-      [[ -f $marks/$name ]] && continue
-      printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options\\%s]\r\n"GlobalFlag"=dword:000000f0\r\n' \
-        "$name" >>"$reg_file"
-      pending+=("$name")
-    done
-    if ((${#pending[@]} > 0)); then
-      if timeout 60 "$WINELOADER" regedit "Z:${reg_file//\//\\}" >/dev/null 2>&1; then
-        for name in "${pending[@]}"; do touch "$marks/$name"; done
-      else
-        echo "wine-run: could not set the heap checks in $WINEPREFIX" >&2
+    name=$(basename "$1")
+    key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\Image File Execution Options\'$name
+    reg_file=
+    if [[ $heap_checks == 1 && ! -f $marks/$name ]]; then
+      reg_file=$marks/$name.reg
+      mkdir -p "$marks"
+      printf 'REGEDIT4\r\n\r\n[%s]\r\n"GlobalFlag"=dword:000000f0\r\n' "$key" >"$reg_file"
+    elif [[ $heap_checks != 1 && -f $marks/$name ]]; then
+      reg_file=$marks/$name.reg
+      printf 'REGEDIT4\r\n\r\n[-%s]\r\n' "$key" >"$reg_file"
+    fi
+    if [[ -n $reg_file ]]; then
+      if ! timeout 60 "$WINELOADER" regedit "Z:${reg_file//\//\\}" >/dev/null 2>&1; then
+        echo "wine-run: could not set the heap checks of $name in $WINEPREFIX" >&2
         exit 1
       fi
+      if [[ $heap_checks == 1 ]]; then touch "$marks/$name"; else rm -f "$marks/$name"; fi
+      rm -f "$reg_file"
     fi
   fi
   # A program that dies of an exception nobody handles ends at once, with Wine's report on
