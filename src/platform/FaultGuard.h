@@ -4,7 +4,7 @@
 // instruction, an integer division by zero, ...) which the called code does not handle
 // itself becomes a ProcessorFaultError of that call, instead of ending the process.
 //
-//   int32_t code = CallFaultContained("SCListReaders", [&] { return list(buffer); });
+//   int32_t code = CallFaultContained("SCListReaders", [&]() noexcept { return list(buffer); });
 //
 // 32-bit Windows: the call runs below an exception registration of our own on the
 // thread's SEH chain, so handlers the library installed itself see the fault first. When
