@@ -82,7 +82,8 @@ endfunction()
 # src/ (NAME is rs_<folder>). It links the layers the table's entry for the folder names,
 # and LIBS, libraries that are not layers (system libraries, the host's imports); it
 # includes from its own layer and the layers below it only (rs_layer_includes).
-# Platform pairs are picked by suffix: *_win.cpp on Windows, *_posix.cpp elsewhere.
+# Platform pairs are picked by suffix: *_win.cpp on Windows, *_posix.cpp elsewhere; the
+# Windows code of one architecture by *_x86.cpp and *_x64.cpp (RS_WIN_ARCH).
 function(rs_glob_sources out dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
   if(WIN32)
@@ -90,6 +91,11 @@ function(rs_glob_sources out dir)
   else()
     list(FILTER srcs EXCLUDE REGEX "_win\\.cpp$")
   endif()
+  foreach(arch x86 x64)
+    if(NOT RS_WIN_ARCH STREQUAL arch)
+      list(FILTER srcs EXCLUDE REGEX "_${arch}\\.cpp$")
+    endif()
+  endforeach()
   set(${out} ${srcs} PARENT_SCOPE)
 endfunction()
 

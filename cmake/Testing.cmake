@@ -29,11 +29,13 @@ else()
   set(RS_TEST_RESULTS_ARG "${RS_TEST_RESULTS}")
 endif()
 
-# rs_add_test(NAME SOURCES src... [LIBS lib...] [TIMEOUT seconds] [DESKTOP])
+# rs_add_test(NAME SOURCES src... [LIBS lib...] [TIMEOUT seconds] [DESKTOP] [HEAP_CHECKS])
 # DESKTOP: the program makes top-level windows or looks them up by class. Under Wine every
 # program of a run shares one desktop, so such programs run one at a time.
+# HEAP_CHECKS: under Wine the program runs with Windows' own heap checks, and any heap
+# warning fails it (cmake/wine-run.sh, RS_WINE_HEAP_CHECKS).
 function(rs_add_test name)
-  cmake_parse_arguments(ARG "DESKTOP" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "DESKTOP;HEAP_CHECKS" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gtest)
   add_test(NAME ${name}
@@ -45,5 +47,8 @@ function(rs_add_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
   if(ARG_DESKTOP AND CMAKE_CROSSCOMPILING)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
+  endif()
+  if(ARG_HEAP_CHECKS AND CMAKE_CROSSCOMPILING)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT RS_WINE_HEAP_CHECKS=1)
   endif()
 endfunction()

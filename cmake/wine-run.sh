@@ -12,10 +12,22 @@
 # comes from LC_ALL=zh_CN.UTF-8. Without a DISPLAY an Xvfb is started for this run and
 # stopped afterwards. Every wait is bounded: the program by RS_WINE_TIMEOUT seconds (default
 # 600).
+#
+# RS_WINE_HEAP_CHECKS=1 runs the program with Windows' own heap checks, as gflags sets them
+# for a program: GlobalFlag 0xF0 (tail checking, free checking, parameter checking,
+# validation at every call) under the prefix's Image File Execution Options for the
+# program's name, and Wine's heap warnings on (WINEDEBUG warn+heap). Any heap warning or
+# error line the program or a program it starts writes then fails the run, whatever its
+# exit status: a double free, a free of a block the heap does not own, a write past a block,
+# each of which Wine alone lets pass. Without it the program's name has no GlobalFlag. The
+# tests that set it are the fault guard's and the dialog's fault table (the checks make the
+# heap many times slower and keep freed blocks back, which the load/unload counts see).
 set -uo pipefail
 
 export LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8
 export WINEDEBUG=${WINEDEBUG:--all}
+heap_checks=${RS_WINE_HEAP_CHECKS:-0}
+[[ $heap_checks == 1 ]] && WINEDEBUG="$WINEDEBUG,warn+heap"
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
 
 arch=${RS_WINEARCH:-}
@@ -129,6 +141,30 @@ mkdir -p "$WINEPREFIX"
     timeout 60 "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
       touch "$WINEPREFIX/.rs-unmanaged"
   fi
+  # Windows' heap checks for the program's name on or off (see above); the prefix keeps a
+  # mark per name that has them, so the registry is written only when that changes.
+  if [[ ${1:-} != --init && $1 == *.exe ]]; then
+    marks=$WINEPREFIX/.rs-heapchecks
+    name=$(basename "$1")
+    key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\Image File Execution Options\'$name
+    reg_file=
+    if [[ $heap_checks == 1 && ! -f $marks/$name ]]; then
+      reg_file=$marks/$name.reg
+      mkdir -p "$marks"
+      printf 'REGEDIT4\r\n\r\n[%s]\r\n"GlobalFlag"=dword:000000f0\r\n' "$key" >"$reg_file"
+    elif [[ $heap_checks != 1 && -f $marks/$name ]]; then
+      reg_file=$marks/$name.reg
+      printf 'REGEDIT4\r\n\r\n[-%s]\r\n' "$key" >"$reg_file"
+    fi
+    if [[ -n $reg_file ]]; then
+      if ! timeout 60 "$WINELOADER" regedit "Z:${reg_file//\//\\}" >/dev/null 2>&1; then
+        echo "wine-run: could not set the heap checks of $name in $WINEPREFIX" >&2
+        exit 1
+      fi
+      if [[ $heap_checks == 1 ]]; then touch "$marks/$name"; else rm -f "$marks/$name"; fi
+      rm -f "$reg_file"
+    fi
+  fi
   # A program that dies of an exception nobody handles ends at once, with Wine's report on
   # stderr, instead of waiting behind Wine's crash dialog until its time runs out.
   if [[ ! -f $WINEPREFIX/.rs-nocrashdialog ]]; then
@@ -144,8 +180,21 @@ mkdir -p "$WINEPREFIX"
 # tests run and removes it when they end, so a file left behind is a program that died.
 exit_marker=$(mktemp -u "${TMPDIR:-/tmp}/rs-wine-exit.XXXXXX")
 export TEST_PREMATURE_EXIT_FILE="Z:${exit_marker//\//\\}"
-timeout -k 10 "${RS_WINE_TIMEOUT:-600}" "$WINELOADER" "$@"
-status=$?
+if [[ $heap_checks == 1 ]]; then
+  # The program's standard error passes through as it comes and is kept to be searched.
+  heap_log=$(mktemp "${TMPDIR:-/tmp}/rs-wine-heap.XXXXXX")
+  { timeout -k 10 "${RS_WINE_TIMEOUT:-600}" "$WINELOADER" "$@" 2>&1 1>&3 3>&- |
+      tee "$heap_log" >&2; } 3>&1
+  status=${PIPESTATUS[0]}
+  if grep -Eq '^[0-9a-f]+:(warn|err):heap:' "$heap_log"; then
+    echo "wine-run: $1 broke the heap checks (lines :warn:heap: or :err:heap: above)" >&2
+    [[ $status == 0 ]] && status=1
+  fi
+  rm -f "$heap_log"
+else
+  timeout -k 10 "${RS_WINE_TIMEOUT:-600}" "$WINELOADER" "$@"
+  status=$?
+fi
 if [[ -e $exit_marker ]]; then
   rm -f "$exit_marker"
   echo "wine-run: $1 ended before its tests did" >&2

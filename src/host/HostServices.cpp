@@ -3,6 +3,23 @@
 #include <cstring>
 
 #include "platform/DoubleByte.h"
+#include "platform/ErrorTexts.h"
+#include "platform/SharedHeap.h"
+
+namespace {
+
+// A block the shared heap refused to free goes to the host log, where a host developer looks
+// for the cause when the heap later ends the process (C0000374).
+void LogRefusedFree(const void* block, uint32_t systemError) {
+  const std::string text =
+      errortext::SharedFreeRefusedText(reinterpret_cast<uintptr_t>(block), systemError);
+  Error("1", text.c_str());
+}
+
+// Set as the module's code is loaded: every module that reaches the host's services logs so.
+const bool kRefusedFreesLogged = (SetSharedFreeRefusalReport(&LogRefusedFree), true);
+
+}  // namespace
 
 TShortText MakeShortText(std::string_view text) {
   TShortText shortText{};

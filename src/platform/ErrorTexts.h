@@ -55,6 +55,16 @@ inline std::string LibraryOtherArchitectureText(std::string_view fileMachine,
       .append("，两者须一致");
 }
 
+// The shared heap refused to free a block (one it did not allocate, or one freed already),
+// for the host log.
+//   "释放共享内存块失败（不是共享堆的块，或已释放）：HeapFree 0000000000353F98，系统错误 87"
+inline std::string SharedFreeRefusedText(uintptr_t block, long osError) {
+  return std::string("释放共享内存块失败（不是共享堆的块，或已释放）：HeapFree ")
+      .append(HexCode(block, 2 * sizeof(uintptr_t)))
+      .append("，")
+      .append(SystemErrorText(osError, {}));
+}
+
 // The reader library was loaded but lacks the export.
 inline std::string MissingExportText(std::string_view exportName) {
   return std::string("读卡器库缺少函数 ").append(exportName);

@@ -65,3 +65,7 @@ bool IsProcessorFaultCode(uint32_t code) {
       return false;
   }
 }
+
+bool IsContainedCode(uint32_t code) {
+  return code != kFaultStackOverflow && code != kFaultHeapCorruption;
+}

@@ -3,6 +3,7 @@
 #include <ucontext.h>
 
 #include <csetjmp>
+#include <cstdlib>
 
 #include "platform/FaultGuard.h"
 
@@ -139,4 +140,13 @@ bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& faul
   for (size_t i = 0; i < sizeof kFaultSignals / sizeof kFaultSignals[0]; ++i)
     sigaction(kFaultSignals[i], &previous[i], nullptr);
   return returned;
+}
+
+void AbandonContainedCall(uint32_t code) {
+  TThreadCalls& calls = tCalls;
+  if (calls.Depth == 0) std::abort();  // no contained call to abandon
+  TActiveCall& active = calls.Calls[calls.Depth - 1];
+  active.Fault->Code = code;
+  active.Fault->Address = 0;
+  siglongjmp(active.Recovery, 1);
 }

@@ -7,7 +7,7 @@
 //   char list[kSCListBufferSize] = {};
 //   int32_t code = invoker.SCListReaders(list);   // EmptyEntryPointError when absent
 //
-// A processor fault in a call (32-bit Windows, POSIX) raises ProcessorFaultError instead of
+// A processor fault or a software exception in a call raises ProcessorFaultError instead of
 // ending the process; the library is then left as the fault left it (FaultGuard.h). On
 // 32-bit Windows a call that returns with the stack pointer off (an export built with
 // another calling convention) raises CallingConventionError, the stack pointer put back.
@@ -108,6 +108,29 @@ TResult ResultOfWord(uint32_t word) {
   }
 }
 
+// One argument of a reader library call as the 64-bit word of its register or stack slot
+// (x64): a pointer as it is, an integer extended to 64 bits.
+template <typename T>
+uint64_t ArgumentWord64(T&& value) {
+  using TValue = std::decay_t<T>;
+  if constexpr (std::is_pointer_v<TValue>) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(static_cast<TValue>(value)));
+  } else {
+    static_assert(std::is_integral_v<TValue> && sizeof(TValue) <= 8);
+    return static_cast<uint64_t>(value);
+  }
+}
+
+// The result in rax as the function's type: a pointer, or an integer of its low bytes.
+template <typename TResult>
+TResult ResultOfWord64(uint64_t word) {
+  if constexpr (std::is_pointer_v<TResult>) {
+    return reinterpret_cast<TResult>(static_cast<uintptr_t>(word));
+  } else {
+    return static_cast<TResult>(word);
+  }
+}
+
 }  // namespace scard_detail
 
 // One entry point of a loaded library: an address of type Fn, or empty. Calling it
@@ -145,7 +168,7 @@ class TEntryPoint {
       const uint32_t words[sizeof...(Args) + 1] = {
           scard_detail::ArgumentWord(std::forward<Args>(args))...};
       int32_t stackOffset = 0;
-      auto result = CallFaultContained(FExportName, [&]() {
+      auto result = CallFaultContained(FExportName, [&]() noexcept {
         const uint32_t word = CallStdcallChecked(reinterpret_cast<const void*>(address), words,
                                                  sizeof...(Args), stackOffset);
         return read(scard_detail::ResultOfWord<TResult>(word));
@@ -155,9 +178,33 @@ class TEntryPoint {
         throw CallingConventionError(FExportName, stackOffset);
       }
       return result;
+#elif defined(_WIN32) && defined(__x86_64__)
+      // The library is called from CallForeign's stub, whose handler takes whatever the
+      // library leaves unhandled before it reaches this noexcept body.
+      static_assert(std::is_invocable_v<Fn, Args...>);
+      using TResult = std::invoke_result_t<Fn, Args...>;
+      const uint64_t words[sizeof...(Args) < 4 ? 4 : sizeof...(Args)] = {
+          scard_detail::ArgumentWord64(std::forward<Args>(args))...};
+      return CallFaultContained(FExportName, [&]() noexcept {
+        const uint64_t word =
+            CallForeign(reinterpret_cast<const void*>(address), words, sizeof...(Args));
+        return read(scard_detail::ResultOfWord64<TResult>(word));
+      });
 #else
-      return CallFaultContained(FExportName,
-                                [&]() { return read(address(std::forward<Args>(args)...)); });
+      // A C++ exception out of the library is caught here and ends the contained call as a
+      // software exception, once the catch is over.
+      using TResult = std::invoke_result_t<Fn, Args...>;
+      return CallFaultContained(FExportName, [&]() noexcept {
+        bool thrown = false;
+        TResult result{};
+        try {
+          result = address(std::forward<Args>(args)...);
+        } catch (...) {
+          thrown = true;
+        }
+        if (thrown) AbandonContainedCall(kExceptionCpp);
+        return read(result);
+      });
 #endif
     } catch (const ProcessorFaultError& e) {
       MarkLibraryFaulted(FModule, {FExportName, e.Cause()});

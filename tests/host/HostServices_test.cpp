@@ -4,10 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "HostWorld.h"
 #include "host/HostApi.h"
+#include "host/HostMemory.h"
 
 namespace {
 
@@ -207,5 +214,61 @@ TEST_F(HostServicesTest, StringsCrossTheBoundaryBothWays) {
   EXPECT_EQ(got.Get(), fallback.Get());
   EXPECT_EQ(HostStrHeaderOf(fallback.Get())->RefCount, 2);
 }
+
+#if defined(_WIN32)
+// Run on its own by the test below, in a process of its own whose heap warnings are off:
+// frees a block the shared heap does not own, then copies the host log to the file that
+// RS_REFUSED_FREE_LOG names.
+TEST_F(HostServicesTest, DISABLED_FreesABlockTheHeapDoesNotOwn) {
+  const char* copy = std::getenv("RS_REFUSED_FREE_LOG");
+  ASSERT_NE(copy, nullptr);
+  alignas(16) static char notFromTheHeap[64];
+  HostFree(notFromTheHeap + 16);
+  std::ofstream(copy, std::ios::binary) << FWorld.Read("host.log");
+}
+
+TEST_F(HostServicesTest, ABlockTheSharedHeapRefusesToFreeIsWrittenToTheHostLog) {
+  // In a process of its own, with Wine's heap warnings off there: the refusal is meant.
+  const std::string copy = FWorld.Path("refused-free.log");
+  const std::string exe = [] {
+    char path[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    return std::string(path, n);
+  }();
+  std::string command = "\"" + exe +
+                        "\" --gtest_also_run_disabled_tests "
+                        "--gtest_filter=HostServicesTest.DISABLED_FreesABlockTheHeapDoesNotOwn";
+  SetEnvironmentVariableA("RS_REFUSED_FREE_LOG", copy.c_str());
+  SetEnvironmentVariableA("WINEDEBUG", "-all");
+  // The child's GoogleTest must not remove this program's premature-exit file as it ends.
+  char exitFile[MAX_PATH * 4] = "";
+  const DWORD exitFileLength =
+      GetEnvironmentVariableA("TEST_PREMATURE_EXIT_FILE", exitFile, sizeof exitFile);
+  SetEnvironmentVariableA("TEST_PREMATURE_EXIT_FILE", nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  const BOOL started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                                      nullptr, nullptr, &startup, &child);
+  SetEnvironmentVariableA("RS_REFUSED_FREE_LOG", nullptr);
+  SetEnvironmentVariableA("WINEDEBUG", nullptr);
+  if (exitFileLength > 0 && exitFileLength < sizeof exitFile)
+    SetEnvironmentVariableA("TEST_PREMATURE_EXIT_FILE", exitFile);
+  ASSERT_TRUE(started);
+  ASSERT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(child.hProcess, &exitCode);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  EXPECT_EQ(exitCode, 0u);
+  std::ifstream in(copy, std::ios::binary);
+  const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // "... [1] 释放共享内存块失败（不是共享堆的块，或已释放）：HeapFree <address>，系统错误 <n>"
+  EXPECT_NE(log.find("[1] 释放共享内存块失败（不是共享堆的块，或已释放）：HeapFree "),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("，系统错误 "), std::string::npos) << log;
+}
+#endif
 
 }  // namespace

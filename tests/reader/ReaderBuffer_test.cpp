@@ -16,6 +16,7 @@
 
 #include "FloatState.h"
 #include "ReaderWorld.h"
+#include "platform/ErrorTexts.h"
 #include "platform/FaultGuard.h"
 #include "reader/scard_api.h"
 
@@ -259,12 +260,19 @@ bool Contains(const std::string& text, const std::string& part) {
 }
 
 TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
+#if defined(_WIN32) && defined(__x86_64__)
+  // A C++ exception of a MinGW g++ library: the code of GCC's unwinder on x64.
+  const char* const kThrownCause = "SCListReaders exception 20474343";
+#elif !defined(_WIN32)
+  const char* const kThrownCause = "SCListReaders exception E06D7363";
+#endif
   struct Case {
     const char* name;
-    const char* config;      // of the faulty library; the first call is SCListReaders
-    bool callingConvention;  // the first call fails as a calling convention error
-    bool traced;             // the library traces its fault (it faults in its own code)
-    const char* wantCause;   // the first fault as later refusals name it
+    const char* config;                 // of the faulty library; the first call is SCListReaders
+    bool callingConvention;             // the first call fails as a calling convention error
+    bool traced;                        // the library traces its fault (it faults in its own code)
+    const char* wantCause;              // the first fault as later refusals name it
+    const char* wantUnwound = nullptr;  // the trace line of a destructor the exception passed
   };
   const Case cases[] = {
     {"processor fault", "fault=SCListReaders\n", false, true,
@@ -275,6 +283,16 @@ TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
      false, true, "SCListReaders processor fault C0000005"},
     {"own stack overrun by 4 KiB, then a fault", "fault=SCListReaders\nfaultstackoverrun=4096\n",
      false, true, "SCListReaders processor fault C0000005"},
+#if !(defined(_WIN32) && defined(__i386__))
+    // A C++ exception of the library's own runtime, thrown from a frame with nothing to clean
+    // up, or through one whose destructor must run before the call is abandoned (on x64 the
+    // library's unwinder then resumes the unwind from the destructor's frame). On x86 a g++
+    // library's exception never reaches the guard (ReaderBinding.AGxxExceptionOnX86...).
+    {"C++ exception of the library's runtime", "fault=SCListReaders\nthrow=plain\n", false, true,
+     kThrownCause},
+    {"C++ exception thrown through a destructor", "fault=SCListReaders\nthrow=destructor\n", false,
+     true, kThrownCause, "SCListReaders unwound"},
+#endif
 #if defined(_WIN32) && defined(__i386__)
     // Only 32-bit x86 has more than one calling convention and a frame pointer register
     // that a callee must keep for its caller's epilogue.
@@ -335,6 +353,7 @@ TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
       }
       Lines wantTrace{"SCListReaders zeroed=1"};
       if (c.traced) wantTrace.push_back("SCListReaders fault");
+      if (c.wantUnwound != nullptr) wantTrace.push_back(c.wantUnwound);
       EXPECT_EQ(world.TraceLines(), wantTrace);
     }
     // Neither binding unloaded it: its detach code never runs after the fault.
@@ -378,36 +397,51 @@ TEST(ReaderBinding, DISABLED_LeavesAFaultedLibraryInItsWorld) {
   std::_Exit(0);  // as a host killed with the library loaded: no destructor runs
 }
 
-// Runs this program again with only the test above and waits for it; true when it ended.
-bool RunChildLeavingAFaultedWorld(const fs::path& note) {
-  const std::string filter =
-      "--gtest_filter=ReaderBinding.DISABLED_LeavesAFaultedLibraryInItsWorld";
+// Runs this program again with only the (disabled) test named, with the environment
+// variable name set to value, and waits for it, a minute at most; true when it ended, with
+// its exit code in exitCode.
+bool RunThisProgramsTest(const std::string& test, const char* name, const std::string& value,
+                         uint32_t& exitCode) {
+  const std::string filter = "--gtest_filter=" + test;
   const std::string exe = ProgramPath().string();
 #if defined(_WIN32)
-  SetEnvironmentVariableA("RS_FAULTED_WORLD_NOTE", note.string().c_str());
+  SetEnvironmentVariableA(name, value.c_str());
   std::string command = "\"" + exe + "\" --gtest_also_run_disabled_tests " + filter;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child{};
   const BOOL started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
                                       nullptr, nullptr, &startup, &child);
-  SetEnvironmentVariableA("RS_FAULTED_WORLD_NOTE", nullptr);
+  SetEnvironmentVariableA(name, nullptr);
   if (!started) return false;
   const bool ended = WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0;
+  DWORD code = 0;
+  if (ended) GetExitCodeProcess(child.hProcess, &code);
+  if (!ended) TerminateProcess(child.hProcess, 1);
   CloseHandle(child.hThread);
   CloseHandle(child.hProcess);
+  exitCode = code;
   return ended;
 #else
   const pid_t pid = fork();
   if (pid == 0) {
-    setenv("RS_FAULTED_WORLD_NOTE", note.string().c_str(), 1);
+    setenv(name, value.c_str(), 1);
     execl(exe.c_str(), exe.c_str(), "--gtest_also_run_disabled_tests", filter.c_str(),
           static_cast<char*>(nullptr));
     _exit(127);
   }
   int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+  const bool ended = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+  exitCode = ended ? static_cast<uint32_t>(WEXITSTATUS(status)) : 0;
+  return ended;
 #endif
+}
+
+// Runs the test above in a process of its own; true when it ended.
+bool RunChildLeavingAFaultedWorld(const fs::path& note) {
+  uint32_t exitCode = 0;
+  return RunThisProgramsTest("ReaderBinding.DISABLED_LeavesAFaultedLibraryInItsWorld",
+                             "RS_FAULTED_WORLD_NOTE", note.string(), exitCode);
 }
 
 TEST(ReaderBinding, AFaultedLibrarysWorldLeftByAnEndedProcessIsRemovedByTheNextWorld) {
@@ -517,6 +551,100 @@ TEST(ReaderBinding, AProcessorFaultIsReportedInChineseWithTheFunctionCodeAndAddr
             "库函数执行时发生处理器异常，调用已中止 SCListReaders，异常代码 C0000005，地址 ") +
             address);
   }
+}
+
+// Run on its own by the test below, in a process of its own: calls SCListReaders of the
+// library that RS_ENDING_LIBRARY names. The call is not to come back, nor to fail: the
+// process is to end inside it.
+TEST(ReaderBinding, DISABLED_CallsALibraryThatEndsTheProcess) {
+  const char* path = std::getenv("RS_ENDING_LIBRARY");
+  ASSERT_NE(path, nullptr);
+  TLURMScardInvoker invoker{HostString(path)};
+  ASSERT_TRUE(invoker.Loaded());
+  TReaderBuffer list(kSCListBufferSize);
+  try {
+    invoker.SCListReaders(list.Data());
+  } catch (const std::exception&) {
+  }
+  std::fflush(nullptr);
+  std::_Exit(0);  // came back: the parent sees exit code 0
+}
+
+TEST(ReaderBinding, WhatTheGuardCannotContainEndsTheHostAtOnce) {
+  // Each ends the process at once through the C runtime's abort (exit code 3, after its
+  // report "abnormal program termination"), never a hang nor a return into the host.
+  struct Case {
+    const char* name;
+    const char* config;  // of the faulty library
+    Lines wantTrace;
+  };
+  const std::vector<Case> cases = {
+#if defined(_WIN32) && defined(__i386__)
+    // A g++ library unwinds with its own DWARF tables and never reaches the system's
+    // exception dispatch, so the guard never sees the exception: the library's runtime finds
+    // no handler in its own frames and calls std::terminate, before any destructor runs.
+    {"C++ exception of a g++ library",
+     "reader=A\nfault=SCListReaders\nthrow=destructor\n",
+     {"SCListReaders zeroed=1", "SCListReaders fault"}},
+#elif defined(_WIN32) && defined(__x86_64__)
+    // An unwind with no target frame started inside the library passes the guard, which
+    // cannot resume from it.
+    {"unwind with no target",
+     "reader=A\nfault=SCListReaders\nthrow=unwindtonowhere\n",
+     {"SCListReaders zeroed=1", "SCListReaders fault"}},
+#endif
+  };
+  if (cases.empty()) {
+    GTEST_SKIP() << "Windows only: natively every C++ exception out of the called code is "
+                    "caught by the guard, and there is no unwind without a target";
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TReaderWorld world;
+    world.Install("lurmScard_faulty.dll", "lurmScard.dll", c.config);
+    uint32_t exitCode = 0;
+    ASSERT_TRUE(RunThisProgramsTest("ReaderBinding.DISABLED_CallsALibraryThatEndsTheProcess",
+                                    "RS_ENDING_LIBRARY", world.PathOf("lurmScard.dll"), exitCode));
+    EXPECT_EQ(exitCode, 3u);
+    EXPECT_EQ(world.TraceLines(), c.wantTrace);
+  }
+}
+
+// Run on its own by the test below, in a process of its own: raises the exception code that
+// RS_RAISE_CODE names inside a contained call. The call is not to come back: the code is
+// left to the system, which ends the process with it.
+TEST(FaultGuard, DISABLED_RaisesInAContainedCall) {
+  const char* code = std::getenv("RS_RAISE_CODE");
+  ASSERT_NE(code, nullptr);
+#if defined(_WIN32)
+  static DWORD raised;
+  raised = static_cast<DWORD>(std::strtoul(code, nullptr, 16));
+  TProcessorFault fault;
+  RunFaultContained([](void*) { RaiseException(raised, EXCEPTION_NONCONTINUABLE, 0, nullptr); },
+                    nullptr, fault);
+#endif
+  std::fflush(nullptr);
+  std::_Exit(0);  // came back: the parent sees exit code 0
+}
+
+TEST(FaultGuard, WhatTheProcessCannotSurviveIsLeftToTheSystem) {
+#if defined(_WIN32)
+  // A heap the system found corrupt, and a stack overflow: the guard leaves both to the
+  // system, which ends the process with the code (no handler of the test takes it).
+  for (const uint32_t code : {kFaultHeapCorruption, kFaultStackOverflow}) {
+    SCOPED_TRACE(errortext::HexCode(code));
+    EXPECT_FALSE(IsContainedCode(code));
+    uint32_t exitCode = 0;
+    ASSERT_TRUE(RunThisProgramsTest("FaultGuard.DISABLED_RaisesInAContainedCall", "RS_RAISE_CODE",
+                                    errortext::HexCode(code), exitCode));
+    EXPECT_EQ(exitCode, code);
+  }
+  EXPECT_TRUE(IsContainedCode(kFaultAccessViolation));
+  EXPECT_TRUE(IsContainedCode(kExceptionGcc));
+#else
+  GTEST_SKIP() << "Windows only: natively the guard takes signals and C++ exceptions, and "
+                  "neither a heap check nor a stack overflow reaches it as one";
+#endif
 }
 
 }  // namespace

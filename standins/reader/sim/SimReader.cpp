@@ -20,6 +20,13 @@
 
 #include "reader/scard_types.h"
 
+#if defined(SIM_CHECK_SEH_CHAIN)
+#include "SehChain.h"
+#endif
+#if defined(SIM_UNWIND_TO_NOWHERE)
+#include "UnwindToNowhere.h"
+#endif
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -54,7 +61,14 @@ struct TSimConfig {
   uint32_t RaiseCode = 0;
   // SCGetErrorText returns this address instead of a text; 0: its text.
   uintptr_t ErrorTextAddress = 0;
+  // Instead of its processor fault, the export throws a C++ exception of this library's own
+  // runtime: "plain" from a frame with nothing to clean up, "destructor" through a frame
+  // whose object traces "<export> unwound" when its destructor runs; or, "unwindtonowhere"
+  // (x64), starts an unwind with no target frame; empty: none.
+  std::string ThrowKind;
 };
+
+enum class TThrowKind { None, Plain, Destructor, UnwindToNowhere };
 
 // What the faulty variant does at the end of an export: nothing, or fault (after
 // disturbing the floating-point units or overrunning its own stack, if configured).
@@ -63,7 +77,14 @@ struct TFaultPlan {
   bool X87 = false;
   int StackOverrun = 0;
   uint32_t Raise = 0;
+  // A C++ exception instead (TSimConfig::ThrowKind). The plan has no destructor, so that a
+  // plain throw passes no frame of the library with cleanup work.
+  TThrowKind Throw = TThrowKind::None;
+  const char* Export = nullptr;
 };
+
+// The trace file of the destructor that a throw through a destructor frame passes.
+std::string gThrowTrace;
 
 #if defined(_WIN32)
 HMODULE gSelf = nullptr;
@@ -173,6 +194,8 @@ TSimConfig LoadConfig() {
       config.BreakEbpIn = value;
     } else if (key == "raise") {
       config.RaiseCode = static_cast<uint32_t>(ParseCode(value));
+    } else if (key == "throw") {
+      config.ThrowKind = value;
     } else if (key == "errortextaddress") {
       config.ErrorTextAddress = static_cast<uintptr_t>(std::strtoull(value.c_str(), nullptr, 0));
 #endif
@@ -181,26 +204,40 @@ TSimConfig LoadConfig() {
   return config;
 }
 
-void Trace(const TSimConfig& config, const std::string& line) {
-  if (config.TracePath.empty()) return;
-  FILE* f = std::fopen(config.TracePath.c_str(), "ab");
+void Trace(const std::string& tracePath, const std::string& line) {
+  if (tracePath.empty()) return;
+  FILE* f = std::fopen(tracePath.c_str(), "ab");
   if (f == nullptr) return;
   std::fwrite(line.data(), 1, line.size(), f);
   std::fputc('\n', f);
   std::fclose(f);
 }
 
+void Trace(const TSimConfig& config, const std::string& line) { Trace(config.TracePath, line); }
+
 // The plan of the export's end: when the faulty variant is to fault in this export, it
 // traces "<export> fault" now. The fault comes at the end of the export, after the call's
 // own objects are gone, so that the native build's leak checker sees only what others
 // leak.
 TFaultPlan PlanFault(const TSimConfig& config, const char* exportName) {
+#if defined(SIM_CHECK_SEH_CHAIN)
+  // Inside the caller's guarded call, where an exception raised now would be dispatched:
+  // the chain must pass the system's SEHOP checks (SehChain.h), or the process ends.
+  CheckSehChain(exportName, config.TracePath.c_str());
+#endif
   if (config.FaultIn != exportName) return {};
   Trace(config, std::string(exportName) + " fault");
+  const TThrowKind throwKind = config.ThrowKind == "plain"             ? TThrowKind::Plain
+                               : config.ThrowKind == "destructor"      ? TThrowKind::Destructor
+                               : config.ThrowKind == "unwindtonowhere" ? TThrowKind::UnwindToNowhere
+                                                                       : TThrowKind::None;
+  if (throwKind == TThrowKind::Destructor) gThrowTrace = config.TracePath;
   return {.Fault = true,
           .X87 = config.FaultX87,
           .StackOverrun = config.FaultStackOverrun,
-          .Raise = config.RaiseCode};
+          .Raise = config.RaiseCode,
+          .Throw = throwKind,
+          .Export = exportName};
 }
 
 // The pointer is read through a volatile object so the compiler emits a real store to
@@ -249,7 +286,33 @@ __attribute__((noinline)) void OverrunOwnStackThenFault(int count) {
 #endif
 }
 
+// Throws a C++ exception with this library's own compiler runtime (the MinGW g++ one on
+// Windows: code 20474343 on x64, DWARF unwinding on x86, which never reaches the system's
+// exception dispatch), caught nowhere in the library.
+[[noreturn, gnu::noinline]] void ThrowCppException(const char* exportName) {
+  throw std::runtime_error(std::string("simulated reader library exception in ") + exportName);
+}
+
+// An object whose destructor traces "<export> unwound": a frame holding one has cleanup
+// work for the unwinder (a landing pad that ends in _Unwind_Resume with MinGW g++ on x64).
+struct TUnwindTrace {
+  const std::string& TracePath;
+  const char* Export;
+  ~TUnwindTrace() { Trace(TracePath, std::string(Export) + " unwound"); }
+};
+
+[[gnu::noinline]] void ThrowThroughDestructor(const std::string& tracePath,
+                                              const char* exportName) {
+  TUnwindTrace trace{tracePath, exportName};
+  ThrowCppException(exportName);
+}
+
 void Fault(const TFaultPlan& plan) {
+  if (plan.Throw == TThrowKind::Plain) ThrowCppException(plan.Export);
+  if (plan.Throw == TThrowKind::Destructor) ThrowThroughDestructor(gThrowTrace, plan.Export);
+#if defined(SIM_UNWIND_TO_NOWHERE)
+  if (plan.Throw == TThrowKind::UnwindToNowhere) UnwindToNowhere();
+#endif
   if (plan.Raise != 0) RaiseSoftwareException(plan.Raise);
   if (plan.X87) DisturbFloatingPoint();
   if (plan.StackOverrun > 0) OverrunOwnStackThenFault(plan.StackOverrun);
@@ -265,7 +328,12 @@ void Overrun(char* buffer, int size, int count) {
 
 #if defined(_WIN32)
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) gSelf = instance;
+  if (reason == DLL_PROCESS_ATTACH) {
+    gSelf = instance;
+#if defined(SIM_CHECK_SEH_CHAIN)
+    NoteFinalSehRecord();
+#endif
+  }
   return TRUE;
 }
 #endif
