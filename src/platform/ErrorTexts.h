@@ -124,6 +124,15 @@ inline std::string FramePointerChangedText(std::string_view operation) {
   return std::string("库函数返回时改动了调用者的帧指针（EBP），调用已中止 ").append(operation);
 }
 
+// A function of another library returned with the frame pointer kept but its caller's
+// copies of it on the stack overwritten: the library wrote into its caller's frame; the
+// call was abandoned.
+//   "库函数返回时改写了调用者栈帧中保存的帧指针副本（EBP 未变），调用已中止 SCConnectReader"
+inline std::string FrameCopiesDamagedText(std::string_view operation) {
+  return std::string("库函数返回时改写了调用者栈帧中保存的帧指针副本（EBP 未变），调用已中止 ")
+      .append(operation);
+}
+
 // A reader library function returned with the stack pointer off: the library was built
 // with another calling convention than stdcall. The library is not called again.
 //   "读卡器库函数的调用约定不符，已停止使用该读卡器库：SCConnectReader calling convention,

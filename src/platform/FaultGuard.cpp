@@ -4,10 +4,11 @@
 
 namespace {
 
-enum class TFaultKind { Processor, Software, FramePointer };
+enum class TFaultKind { Processor, Software, FramePointer, FrameCopies };
 
 TFaultKind KindOf(uint32_t code) {
   if (code == kExceptionFrameBroken) return TFaultKind::FramePointer;
+  if (code == kExceptionFrameCopiesDamaged) return TFaultKind::FrameCopies;
   return IsProcessorFaultCode(code) ? TFaultKind::Processor : TFaultKind::Software;
 }
 
@@ -15,6 +16,8 @@ std::string FaultText(const char* operation, uint32_t code, uintptr_t address) {
   switch (KindOf(code)) {
     case TFaultKind::FramePointer:
       return errortext::FramePointerChangedText(operation);
+    case TFaultKind::FrameCopies:
+      return errortext::FrameCopiesDamagedText(operation);
     case TFaultKind::Processor:
       return errortext::ProcessorFaultText(operation, code, address);
     case TFaultKind::Software:
@@ -32,6 +35,8 @@ std::string ProcessorFaultError::Cause() const {
   switch (KindOf(FCode)) {
     case TFaultKind::FramePointer:
       return "frame pointer";
+    case TFaultKind::FrameCopies:
+      return "caller's frame overwritten";
     case TFaultKind::Processor:
       return "processor fault " + errortext::HexCode(FCode);
     case TFaultKind::Software:

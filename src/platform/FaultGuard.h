@@ -78,6 +78,10 @@ inline constexpr uint32_t kExceptionGcc = 0x20474343;
 // Raised by the checked stdcall call (32-bit Windows) when the called function returned
 // with the caller's frame pointer (ebp) changed.
 inline constexpr uint32_t kExceptionFrameBroken = 0xE0524642;
+// Raised by the checked stdcall call (32-bit Windows) when the called function returned
+// with the frame pointer kept but the call stub's own copies of it overwritten (the
+// library wrote into its caller's frame).
+inline constexpr uint32_t kExceptionFrameCopiesDamaged = 0xE0524643;
 // Exceptions that are never contained: the process cannot go on after them.
 inline constexpr uint32_t kFaultStackOverflow = 0xC00000FD;
 inline constexpr uint32_t kFaultHeapCorruption = 0xC0000374;

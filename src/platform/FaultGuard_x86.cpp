@@ -154,6 +154,10 @@ _RsFaultHandler:
 // is as it was (the marked copy lies on top, 20 bytes below the frame), or else checked
 // against its copies in the frame it names; a changed one is put back and the call ends
 // in the exception kExceptionFrameBroken, which the containment around the call takes.
+// When neither finds the frame, what was found is told apart: a frame pointer that still
+// names the frame the stack pointer is back at, with the copies there overwritten, ends the
+// call in kExceptionFrameCopiesDamaged (the frame pointer was kept; the library wrote into
+// this stub's frame); any other one in kExceptionFrameBroken.
 asm(R"(
     .text
     .globl _RsCallStdcall
@@ -191,11 +195,11 @@ _RsCallStdcall:
     jmp 8f
 6:
     cmpl %ebp, -16(%ebp)
-    jne 8f
+    jne 7f
     movl -20(%ebp), %edx
     xorl %ebp, %edx
     cmpl $0x5A17C0DE, %edx
-    jne 8f
+    jne 7f
     leal -20(%ebp), %edx
     subl %esp, %edx
     movl 20(%ebp), %ecx
@@ -206,6 +210,16 @@ _RsCallStdcall:
     popl %ebx
     popl %ebp
     ret
+7:
+    leal 20(%esp), %ecx
+    cmpl %ecx, %ebp
+    jne 8f
+    pushl $0
+    pushl $0
+    pushl $1
+    pushl $0xE0524643
+    call _RaiseException@16
+    ud2
 8:
     pushl $0
     pushl $0
@@ -215,6 +229,7 @@ _RsCallStdcall:
     ud2
 )");
 static_assert(kExceptionFrameBroken == 0xE0524642);
+static_assert(kExceptionFrameCopiesDamaged == 0xE0524643);
 
 namespace {
 

@@ -273,6 +273,7 @@ TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
     bool traced;                        // the library traces its fault (it faults in its own code)
     const char* wantCause;              // the first fault as later refusals name it
     const char* wantUnwound = nullptr;  // the trace line of a destructor the exception passed
+    const char* wantSays = nullptr;     // what the first failure's text says was found
   };
   const Case cases[] = {
     {"processor fault", "fault=SCListReaders\n", false, true,
@@ -298,7 +299,9 @@ TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
     // that a callee must keep for its caller's epilogue.
     {"cdecl export", "cdecl=SCListReaders\n", true, false, "SCListReaders calling convention"},
     {"frame pointer changed on return", "breakebp=SCListReaders\n", false, false,
-     "SCListReaders frame pointer"},
+     "SCListReaders frame pointer", nullptr, "改动了调用者的帧指针（EBP）"},
+    {"caller's frame overwritten, frame pointer kept", "breakcallerframe=SCListReaders\n", false,
+     false, "SCListReaders caller's frame overwritten", nullptr, "帧指针副本（EBP 未变）"},
 #endif
   };
   for (const Case& c : cases) {
@@ -324,6 +327,9 @@ TEST(ReaderBinding, ALibraryThatFaultedIsNeverCalledNorUnloadedAgain) {
         const std::string message =
             MessageOf<ProcessorFaultError>([&] { invoker.SCListReaders(list.Data()); });
         EXPECT_TRUE(Contains(message, "SCListReaders")) << message;
+        if (c.wantSays != nullptr) {
+          EXPECT_TRUE(Contains(message, c.wantSays)) << message;
+        }
       }
       EXPECT_EQ(before, 1234);
       EXPECT_EQ(ReadFloatState(), floatBefore);

@@ -260,6 +260,17 @@ TEST(ReaderLibraryFaults, BrokenCallsFailAsThatCallAndTheDialogGoesOn) {
      true,
      kRefusedListing,
      {}},
+    // The call kept the frame pointer but overwrote the dialog's copies of it: a fault of
+    // that call, named as what was found.
+    {"SCConnectReader overwrites its caller's frame",
+     {"reader=R", "breakcallerframe=SCConnectReader"},
+     {"R"},
+     {"SCListReaders zeroed=1", "SCConnectReader name=R", "msg 70000527"},
+     "SCConnectReader",
+     nullptr,
+     true,
+     kRefusedListing,
+     {}},
     {"SCListReaders changes the frame pointer",
      {"reader=A", "breakebp=SCListReaders"},
      {},

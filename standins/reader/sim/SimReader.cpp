@@ -56,6 +56,8 @@ struct TSimConfig {
   std::string CdeclIn;
   // The export that returns with its caller's frame pointer (ebp) changed.
   std::string BreakEbpIn;
+  // The export that overwrites its caller's frame just above its arguments, keeping ebp.
+  std::string BreakCallerFrameIn;
   // Instead of its processor fault, the export raises this software exception (Windows:
   // RaiseException with this code; natively a C++ exception); 0: none.
   uint32_t RaiseCode = 0;
@@ -192,6 +194,8 @@ TSimConfig LoadConfig() {
       config.CdeclIn = value;
     } else if (key == "breakebp") {
       config.BreakEbpIn = value;
+    } else if (key == "breakcallerframe") {
+      config.BreakCallerFrameIn = value;
     } else if (key == "raise") {
       config.RaiseCode = static_cast<uint32_t>(ParseCode(value));
     } else if (key == "throw") {
@@ -348,13 +352,15 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 // The return the configuration asks of the export: gSimReturnMode's values below.
 int ReturnMode(const TSimConfig& config, const char* exportName) {
   if (config.CdeclIn == exportName) return 1;
+  if (config.BreakCallerFrameIn == exportName) return 3;
   return config.BreakEbpIn == exportName ? 2 : 0;
 }
 
 extern "C" {
 
 // How the current call of the export returns: 0 as stdcall, 1 as a cdecl function would,
-// 2 as stdcall with the caller's frame pointer changed.
+// 2 as stdcall with the caller's frame pointer changed, 3 as stdcall with the two words of
+// its caller's frame just above its arguments overwritten and ebp kept.
 int gSimReturnMode = 0;
 
 #if defined(SIM_EXPORT_SCListReaders)
@@ -412,8 +418,10 @@ int32_t RS_SCARD_CALL SCConnectReader(const char* readerName, char* out) {
 // Each stub copies its arguments, calls the body and removes its arguments on return
 // (ret N, stdcall) unless the body asked for the cdecl return (plain ret) or for the frame
 // pointer changed (ebp moved up by 64 bytes, into its caller's frame, as a saved copy
-// overwritten by an overrun would leave it). The exports are named in the linker directives
-// as the compiler names a stdcall export.
+// overwritten by an overrun would leave it), or for the two words of the caller's frame
+// above the arguments overwritten (an overrun that stops short of the return address's
+// frame pointer). The exports are named in the linker directives as the compiler names a
+// stdcall export.
 asm(R"(
     .text
     .globl _SCListReaders@4
@@ -427,9 +435,15 @@ _SCListReaders@4:
 1:
     cmpl $2, _gSimReturnMode
     je 3f
+    cmpl $3, _gSimReturnMode
+    je 5f
     ret
 3:
     addl $64, %ebp
+    ret $4
+5:
+    movl $0x0BADF00D, 8(%esp)
+    movl $0x0BADF00D, 12(%esp)
     ret $4
 
     .globl _SCConnectReader@8
@@ -444,9 +458,15 @@ _SCConnectReader@8:
 2:
     cmpl $2, _gSimReturnMode
     je 4f
+    cmpl $3, _gSimReturnMode
+    je 6f
     ret
 4:
     addl $64, %ebp
+    ret $8
+6:
+    movl $0x0BADF00D, 12(%esp)
+    movl $0x0BADF00D, 16(%esp)
     ret $8
 
     .section .drectve
