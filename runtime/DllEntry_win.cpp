@@ -9,11 +9,13 @@
 // attach; DllMain, then the static finalisers and exit handlers at detach.
 extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE instance, DWORD reason, LPVOID reserved);
 
-// The C runtime's, followed at unload by the release of what the runtime still holds,
-// once nothing of it runs any more. A non-null reserved argument at detach: the process
-// is ending, not the DLL unloaded.
+// The C runtime's, followed at a thread's exit by the release of that thread's values of
+// the runtime's thread-local keys, and at unload by the release of what the runtime still
+// holds, once nothing of it runs any more. A non-null reserved argument at detach: the
+// process is ending, not the DLL unloaded.
 extern "C" BOOL WINAPI RuntimeDllEntry(HANDLE instance, DWORD reason, LPVOID reserved) {
   const BOOL result = DllMainCRTStartup(instance, reason, reserved);
+  if (reason == DLL_THREAD_DETACH) ReleaseThreadValues();
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr) ReleaseDllRuntime();
   return result;
 }

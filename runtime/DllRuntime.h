@@ -20,6 +20,14 @@
 // pthread_...": use the system's threads for it in a *_win.cpp, or define that function
 // here too, without kernel objects kept per thread.
 //
+// Thread-local keys are fiber-local storage indexes while the process has them. A process
+// that has none left (128 before Windows 10 version 1903, taken by every DLL built on the
+// static Microsoft runtime) still gets its keys: they then live in a record per thread,
+// reached through one TLS index, whose destructors run at the thread's DLL_THREAD_DETACH,
+// so a DLL built with this layer must not turn thread notifications off
+// (DisableThreadLibraryCalls). Only a process without a free TLS index either is refused a
+// key, which the runtime answers by ending the process.
+//
 // The entry point, RuntimeDllEntry (the linker's --entry), is the C runtime's own
 // (DllMainCRTStartup: static initialisers, then the DLL's DllMain at attach; DllMain,
 // then the static finalisers at detach), followed at unload, not at process exit, by
@@ -30,3 +38,7 @@
 // thread; the locks; the exception emergency pool. Runs once the runtime's own
 // finalisation is over; nothing of the runtime may run afterwards.
 void ReleaseDllRuntime();
+
+// Runs the destructors of the calling thread's values of the keys kept in thread records
+// and gives the record back; at the thread's DLL_THREAD_DETACH.
+void ReleaseThreadValues();

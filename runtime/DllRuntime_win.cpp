@@ -83,15 +83,73 @@ CONDITION_VARIABLE* ConditionOf(pthread_cond_t* cond) {
   return reinterpret_cast<CONDITION_VARIABLE*>(cond);
 }
 
-// Thread-local keys: fiber-local storage indexes, whose callbacks run the key's
-// destructor at thread exit and, when the index is freed at unload, for every thread.
+// Thread-local keys. A key is a fiber-local storage index where the process has one left:
+// its callback runs the key's destructor at thread exit and, when the index is freed at
+// unload, for every thread. A process has few of them (128 before Windows 10 version 1903,
+// shared with every DLL built on the static Microsoft runtime), and the runtime ends the
+// process when a key cannot be made (emulated thread-local storage at its first use, the
+// exception globals at the first throw). So once they are gone a key lives in this layer's
+// own record of each thread instead (TThreadValues), found through one TLS index that all
+// such keys share: the records are chained here, so that the destructors run at the
+// thread's DLL_THREAD_DETACH (ReleaseThreadValues) and, at unload, for every thread that
+// still has a record, as the fiber-local storage callbacks do.
 using TKeyDestructor = void (*)(void*);
+constexpr int kKeyCount = 8;
 struct TKeySlot {
-  DWORD Index = FLS_OUT_OF_INDEXES;
+  bool InUse = false;
+  DWORD Index = FLS_OUT_OF_INDEXES;  // FLS_OUT_OF_INDEXES: the key lives in the thread records
   TKeyDestructor Destructor = nullptr;
 };
-constexpr int kKeyCount = 8;
 TKeySlot Keys[kKeyCount];
+
+struct TThreadValues {
+  void* Values[kKeyCount];
+  TThreadValues* Next;
+  TThreadValues* Previous;
+};
+// The TLS index of the thread records, taken with the first key that needs it and given
+// back at unload; the chain of every thread's record, guarded by SlotsLock.
+DWORD ValuesIndex = TLS_OUT_OF_INDEXES;
+TThreadValues* AllValues = nullptr;
+
+bool IsRecordKey(pthread_key_t key) { return Keys[key].Index == FLS_OUT_OF_INDEXES; }
+
+// The calling thread's record, or null; the thread's last error is kept (TlsGetValue clears
+// it, and a thread-local variable may be read between a failing call and its GetLastError).
+TThreadValues* OwnValues() {
+  if (ValuesIndex == TLS_OUT_OF_INDEXES) return nullptr;
+  const DWORD lastError = GetLastError();
+  auto* values = static_cast<TThreadValues*>(TlsGetValue(ValuesIndex));
+  SetLastError(lastError);
+  return values;
+}
+
+// Runs the destructor of every record key with a value in values, each value cleared first;
+// again while a destructor has set a value anew, at most PTHREAD_DESTRUCTOR_ITERATIONS times.
+void RunRecordDestructors(TThreadValues* values) {
+  for (int round = 0; round < PTHREAD_DESTRUCTOR_ITERATIONS; ++round) {
+    bool ran = false;
+    for (int i = 0; i < kKeyCount; ++i) {
+      void* value = values->Values[i];
+      const TKeyDestructor destructor = Keys[i].Destructor;
+      if (value == nullptr || !Keys[i].InUse || !IsRecordKey(i)) continue;
+      values->Values[i] = nullptr;
+      if (destructor != nullptr) {
+        destructor(value);
+        ran = true;
+      }
+    }
+    if (!ran) return;
+  }
+}
+
+void Unchain(TThreadValues* values) {
+  if (values->Previous != nullptr)
+    values->Previous->Next = values->Next;
+  else
+    AllValues = values->Next;
+  if (values->Next != nullptr) values->Next->Previous = values->Previous;
+}
 
 template <int I>
 void WINAPI RunKeyDestructor(void* value) {
@@ -178,10 +236,13 @@ int pthread_key_create(pthread_key_t* key, void (*destructor)(void*)) {
   int result = EAGAIN;
   AcquireSRWLockExclusive(&SlotsLock);
   for (int i = 0; i < kKeyCount; ++i) {
-    if (Keys[i].Index != FLS_OUT_OF_INDEXES) continue;
+    if (Keys[i].InUse) continue;
     Keys[i].Destructor = destructor;
     Keys[i].Index = FlsAlloc(kKeyCallbacks[i]);
-    if (Keys[i].Index != FLS_OUT_OF_INDEXES) {
+    if (Keys[i].Index == FLS_OUT_OF_INDEXES && ValuesIndex == TLS_OUT_OF_INDEXES)
+      ValuesIndex = TlsAlloc();
+    if (Keys[i].Index != FLS_OUT_OF_INDEXES || ValuesIndex != TLS_OUT_OF_INDEXES) {
+      Keys[i].InUse = true;
       *key = static_cast<pthread_key_t>(i);
       result = 0;
     }
@@ -192,33 +253,74 @@ int pthread_key_create(pthread_key_t* key, void (*destructor)(void*)) {
 }
 
 int pthread_key_delete(pthread_key_t key) {
-  if (key >= kKeyCount || Keys[key].Index == FLS_OUT_OF_INDEXES) return EINVAL;
+  if (key >= kKeyCount || !Keys[key].InUse) return EINVAL;
   // Deleting a key runs no destructor.
+  AcquireSRWLockExclusive(&SlotsLock);
   Keys[key].Destructor = nullptr;
-  FlsFree(Keys[key].Index);
+  if (IsRecordKey(key)) {
+    for (TThreadValues* values = AllValues; values != nullptr; values = values->Next)
+      values->Values[key] = nullptr;
+  } else {
+    FlsFree(Keys[key].Index);
+  }
   Keys[key].Index = FLS_OUT_OF_INDEXES;
+  Keys[key].InUse = false;
+  ReleaseSRWLockExclusive(&SlotsLock);
   return 0;
 }
 
 void* pthread_getspecific(pthread_key_t key) {
-  if (key >= kKeyCount || Keys[key].Index == FLS_OUT_OF_INDEXES) return nullptr;
-  return FlsGetValue(Keys[key].Index);
+  if (key >= kKeyCount || !Keys[key].InUse) return nullptr;
+  if (IsRecordKey(key)) {
+    const TThreadValues* values = OwnValues();
+    return values != nullptr ? values->Values[key] : nullptr;
+  }
+  const DWORD lastError = GetLastError();
+  void* value = FlsGetValue(Keys[key].Index);
+  SetLastError(lastError);
+  return value;
 }
 
 int pthread_setspecific(pthread_key_t key, const void* value) {
-  if (key >= kKeyCount || Keys[key].Index == FLS_OUT_OF_INDEXES) return EINVAL;
-  return FlsSetValue(Keys[key].Index, const_cast<void*>(value)) ? 0 : ENOMEM;
+  if (key >= kKeyCount || !Keys[key].InUse) return EINVAL;
+  if (!IsRecordKey(key)) return FlsSetValue(Keys[key].Index, const_cast<void*>(value)) ? 0 : ENOMEM;
+  TThreadValues* values = OwnValues();
+  if (values == nullptr) {
+    if (value == nullptr) return 0;
+    // Given back at the thread's exit or at unload, whichever comes first.
+    values = static_cast<TThreadValues*>(std::calloc(1, sizeof(TThreadValues)));
+    if (values == nullptr) return ENOMEM;
+    if (!TlsSetValue(ValuesIndex, values)) {
+      std::free(values);
+      return ENOMEM;
+    }
+    AcquireSRWLockExclusive(&SlotsLock);
+    values->Next = AllValues;
+    if (AllValues != nullptr) AllValues->Previous = values;
+    AllValues = values;
+    ReleaseSRWLockExclusive(&SlotsLock);
+  }
+  values->Values[key] = const_cast<void*>(value);
+  return 0;
 }
 
 }  // extern "C"
 
 void ReleaseDllRuntime() {
-  // Keys first: freeing an index runs its destructor for every thread that has a value.
-  for (TKeySlot& key : Keys) {
-    if (key.Index == FLS_OUT_OF_INDEXES) continue;
-    FlsFree(key.Index);
-    key.Index = FLS_OUT_OF_INDEXES;
+  // Keys first: freeing an index runs its destructor for every thread that has a value,
+  // and so does this layer for every thread record.
+  while (AllValues != nullptr) {
+    TThreadValues* values = AllValues;
+    RunRecordDestructors(values);
+    Unchain(values);
+    std::free(values);
   }
+  for (TKeySlot& key : Keys) {
+    if (key.InUse && key.Index != FLS_OUT_OF_INDEXES) FlsFree(key.Index);
+    key = TKeySlot{};
+  }
+  if (ValuesIndex != TLS_OUT_OF_INDEXES) TlsFree(ValuesIndex);
+  ValuesIndex = TLS_OUT_OF_INDEXES;
   __gnu_cxx::__freeres();
   for (TLockSlot& slot : LockPool) {
     if (slot.InUse) DeleteCriticalSection(&slot.Section);
@@ -230,4 +332,15 @@ void ReleaseDllRuntime() {
     if (slot->InUse) DeleteCriticalSection(&slot->Section);
     std::free(slot);
   }
+}
+
+void ReleaseThreadValues() {
+  TThreadValues* values = OwnValues();
+  if (values == nullptr) return;
+  RunRecordDestructors(values);
+  TlsSetValue(ValuesIndex, nullptr);
+  AcquireSRWLockExclusive(&SlotsLock);
+  Unchain(values);
+  ReleaseSRWLockExclusive(&SlotsLock);
+  std::free(values);
 }

@@ -11,5 +11,7 @@
 
 // The current directory in the system code page; empty when it cannot be read.
 std::string GetCurrentDir();
-// Makes dir the current directory; false (and nothing changed) when that fails.
+// Makes dir the current directory; false (and nothing changed) when that fails. A folder
+// longer than Windows takes from the process (platform/LongPaths.h) is refused without
+// asking the system.
 bool SetCurrentDir(std::string_view dir);

@@ -28,6 +28,10 @@ using TModuleHandle = uintptr_t;
 // the error number and the system's description (its "%1" naming path); dlerror's text
 // elsewhere.
 //   "文件为空（0 字节），不是可加载的库，系统错误 1006"   (193 under Wine)
+// A full path longer than Windows takes from the process (platform/LongPaths.h) is not
+// handed to the system at all; its failure is that reason, and the last error
+// ERROR_FILENAME_EXCED_RANGE:
+//   "路径有 275 个字符，超过 259 个字符的上限（Windows 未启用长路径）"
 TModuleHandle LoadDynamicLibrary(const char* path, std::string* failure = nullptr);
 
 // Loads a library of the system by its file name ("oleacc.dll") from the system folder

@@ -5,6 +5,7 @@
 #include "platform/DynamicLibrary.h"
 #include "platform/ErrorTexts.h"
 #include "platform/LibraryFile.h"
+#include "platform/LongPaths.h"
 #include "platform/SystemError.h"
 #include "platform/WinHandles.h"
 
@@ -90,6 +91,17 @@ std::string DescriptionNaming(long error, std::string_view path) {
 }  // namespace
 
 TModuleHandle LoadDynamicLibrary(const char* path, std::string* failure) {
+  // A path too long for the system is named as that, and not handed to a system that may
+  // take it all the same (Wine does) where Windows refuses it.
+  const std::string_view text(path);
+  const std::string tooLong = text.find_first_of("\\/:") == std::string_view::npos
+                                  ? std::string()
+                                  : PathLengthProblem(text, TPathKind::File);
+  if (!tooLong.empty()) {
+    if (failure != nullptr) *failure = tooLong;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
   const HMODULE module = LoadByPath(path);
   if (module == nullptr && failure != nullptr) {
     const long error = static_cast<long>(GetLastError());

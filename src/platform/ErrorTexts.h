@@ -65,6 +65,14 @@ inline std::string SharedFreeRefusedText(uintptr_t block, long osError) {
       .append(SystemErrorText(osError, {}));
 }
 
+// A path longer than the system takes from a process that has not opted in to long paths
+// (platform/LongPaths.h), counted in UTF-16 characters:
+//   PathTooLongText(275, 259) == "路径有 275 个字符，超过 259 个字符的上限（Windows 未启用长路径）"
+inline std::string PathTooLongText(size_t length, size_t limit) {
+  return "路径有 " + std::to_string(length) + " 个字符，超过 " + std::to_string(limit) +
+         " 个字符的上限（Windows 未启用长路径）";
+}
+
 // The reader library was loaded but lacks the export.
 inline std::string MissingExportText(std::string_view exportName) {
   return std::string("读卡器库缺少函数 ").append(exportName);

@@ -5,6 +5,7 @@
 #include "host/HostApi.h"
 #include "host/HostServices.h"
 #include "platform/CurrentDir.h"
+#include "platform/LongPaths.h"
 #include "platform/Profile.h"
 #include "reader/ReaderBuffer.h"
 #include "reader/tools_lurm.h"
@@ -18,6 +19,8 @@ constexpr const char* kUserConfigFile = "UserConfig.ini";
 constexpr const char* kListErrorLogText = "获取读卡器列表发生错误，错误编号：";
 // Followed by the library's file and the reason it did not load.
 constexpr const char* kLoadErrorLogText = "读卡器库未能加载：";
+// Followed by the folder and the reason it could not be made current.
+constexpr const char* kCurrentDirErrorLogText = "子应用目录未能设为当前目录：";
 
 // The stored layout of frm_option: only what this form sets on top of frm_CustomDlgEx.
 const TLayoutItem kFrmOptionLayout[] = {
@@ -94,14 +97,26 @@ void Tfrm_option::FormCreate(TObject* Sender) {
   FOldDir = HostString(GetCurrentDir());
   // A sub-application directory that cannot be made current is no reason not to open.
   const HostString subAppPath = CurSubAppPath();
-  SetCurrentDir(subAppPath.View());
+  // A folder longer than Windows takes (no long-path opt-in) is named in the log; the
+  // library in it cannot be loaded either, and the operator is told that below.
+  if (!SetCurrentDir(subAppPath.View())) {
+    const std::string tooLong = PathLengthProblem(subAppPath.View(), TPathKind::Folder);
+    if (!tooLong.empty()) {
+      const std::string logText =
+          kCurrentDirErrorLogText + std::string(subAppPath.View()) + "，" + tooLong;
+      Error("1", logText.c_str());
+    }
+  }
   const char* libraryFile = IsServerType99() ? "lurmScard.dll" : "lurmScard_old.dll";
-  FScardInvoker = std::make_unique<TLURMScardInvoker>(
-      HostString(std::string(CurSubAppPath().View()) + libraryFile));
-  // The operator will see only that the listing failed; the log says which file and why.
+  const std::string libraryPath = std::string(CurSubAppPath().View()) + libraryFile;
+  FScardInvoker = std::make_unique<TLURMScardInvoker>(HostString(libraryPath));
+  // The operator sees that the listing failed; the log says which file and why.
   if (!FScardInvoker->Loaded()) {
     const std::string logText = kLoadErrorLogText + FScardInvoker->LoadFailure();
     Error("1", logText.c_str());
+    // A path too long for the system is nothing the reader's driver can mend, and the
+    // operator reads so in the error report before the listing's message.
+    if (!PathLengthProblem(libraryPath, TPathKind::File).empty()) FPathTooLongText = logText;
   }
 }
 
@@ -139,6 +154,7 @@ void Tfrm_option::LoadReaderList() {
     // All of the buffer, NULs included; never more than the dialog owns.
     text.assign(buffer.Data(), kReaderListBufferSize);
   } catch (const std::exception&) {
+    if (!FPathTooLongText.empty()) Application->ReportError(this, FPathTooLongText);
     ShowHostMsg(kMsgListingFailed);
     code = 0;
     text.clear();

@@ -12,6 +12,7 @@
 // every non-zero reader result code goes to ShowReaderError.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "dialogs/f_CustomDlgEx.h"
 #include "host/HostString.h"
@@ -65,6 +66,9 @@ class Tfrm_option : public Tfrm_CustomDlgEx {
   int SelectedOrSingleLine();
 
   HostString FOldDir;
+  // What the operator is told when the library's path is longer than the system takes
+  // (the log line); empty otherwise.
+  std::string FPathTooLongText;
   std::unique_ptr<TLURMScardInvoker> FScardInvoker;
   HostString FCurReader;
 };

@@ -311,15 +311,19 @@ void TApplication::HandleException(TObject* Sender) {
   } catch (...) {
     message = errortext::kUnknownFailure;
   }
+  ReportError(Sender, message);
+}
+
+std::string TApplication::Title() const {
+  return !FTitle.empty() ? FTitle : tkbackend::WindowCaption(FHandle);
+}
+
+void TApplication::ReportError(TObject* Sender, const std::string& message) {
   if (OnException) {
     OnException(Sender, message);
   } else {
     ShowException(message);
   }
-}
-
-std::string TApplication::Title() const {
-  return !FTitle.empty() ? FTitle : tkbackend::WindowCaption(FHandle);
 }
 
 void TApplication::ShowException(const std::string& message) {

@@ -206,6 +206,8 @@ class TApplication : public TComponent {
   // The general error report: call inside a catch block; shows the caught exception's
   // message to the operator (or hands it to OnException) and returns, so the loop goes on.
   void HandleException(TObject* Sender);
+  // The same report for a failure the caller names itself, with no exception in flight.
+  void ReportError(TObject* Sender, const std::string& message);
   // Shows a message in an error box (or records it headless).
   void ShowException(const std::string& message);
   // When set, receives reported errors instead of the operator.

@@ -1,7 +1,9 @@
 // The reader settings dialog as a Windows dialog, on real windows: where the activation
 // goes when it closes, message boxes modal to it, a skin refresh over a disabled dialog,
 // the focus across deactivation, a nested call, the module's window classes at unload, the
-// toolkit's error box, the list's font and the ornaments drawn by the windows they lie on.
+// toolkit's error box, the list's font and the ornaments drawn by the windows they lie on,
+// a sub-application folder longer than Windows takes, and what a host sees of the dialog
+// while a reader library call blocks it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,9 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "HostProfile.h"
 #include "ReaderDialogWorld.h"
 #include "WaitForBox_win.h"
 #include "entry/LibraryEntry.h"
+#include "platform/LongPaths.h"
 #include "toolkit/UserInput.h"
 
 namespace {
@@ -548,6 +552,125 @@ TEST(ReaderDialogWindows, UnloadingTheModuleUnregistersItsWindowClasses) {
   for (const wchar_t* cls : classes) {
     EXPECT_FALSE(GetClassInfoExW(module, cls, &info)) << "left registered after the unload";
   }
+}
+
+// The sub-application folder, relative to the profile folder of length profileLength, that
+// makes the folder's full path fullLength characters long: "subapp" and more folders of at
+// most 100 characters each.
+std::string SubAppFolderOfLength(size_t profileLength, size_t fullLength) {
+  std::string folder = "subapp";
+  while (profileLength + 1 + folder.size() < fullLength) {
+    const size_t missing = fullLength - (profileLength + 1 + folder.size());
+    folder += "\\" + std::string(std::min<size_t>(missing - 1, 100), 'd');
+    if (missing == 1) folder.pop_back();  // a separator alone would end the folder
+  }
+  return folder;
+}
+
+// Holds the answer "no long-path opt-in" for its life, as Windows 7 gives it to every host
+// and Windows 10 to hosts without the opt-in; Wine takes long paths whatever it answers.
+class TNoLongPathOptIn {
+ public:
+  TNoLongPathOptIn() { SetLongPathOptInForTest(0); }
+  ~TNoLongPathOptIn() { SetLongPathOptInForTest(-1); }
+  TNoLongPathOptIn(const TNoLongPathOptIn&) = delete;
+  TNoLongPathOptIn& operator=(const TNoLongPathOptIn&) = delete;
+};
+
+// A sub-application folder whose library's path is longer than Windows takes: the library
+// is not handed to the system (Wine would load it, Windows refuses it); the log names the
+// file and the reason, the operator reads it in the error report before the listing's
+// message, and a folder that is itself too long is named in the log as not made current.
+TEST(ReaderDialogWindows, ALibraryPathLongerThanWindowsTakesIsNamedToTheOperatorAndInTheLog) {
+  const TNoLongPathOptIn noOptIn;
+  struct Case {
+    const char* name;
+    size_t folderLength;  // the sub-application folder's full path, no final separator
+    bool folderTooLong;   // longer than MAX_PATH - 2
+  };
+  // The library's path is the folder's, a separator and "lurmScard_old.dll" (17).
+  const Case cases[] = {{"the library's path only", 250, false},
+                        {"the folder and the library's path", 300, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TReaderDialogWorld world;
+    world.SetSubAppFolder(SubAppFolderOfLength(world.ProfileDir().string().size(), c.folderLength));
+    const std::string folder = world.SubAppDir().string();
+    ASSERT_EQ(folder.size(), c.folderLength);
+    world.InstallReader("lurmScard_old.dll", {"reader=ACS 0"});
+    world.Open();
+    world.Run([](Tfrm_option& dlg) {
+      EXPECT_EQ(dlg.ListBox->Count(), 0);
+      UserClick(*dlg.btn_connect);
+    });
+    const std::string file = folder + "\\lurmScard_old.dll";
+    const std::string loadLine = "读卡器库未能加载：" + file + "，路径有 " +
+                                 std::to_string(file.size()) +
+                                 " 个字符，超过 259 个字符的上限（Windows 未启用长路径）";
+    EXPECT_EQ(world.Errors(), Lines{loadLine});
+    EXPECT_EQ(world.Messages(),
+              (std::vector<TShownMessage>{{kMsgListingFailed, ""}, {kMsgTestNoReader, ""}}));
+    EXPECT_TRUE(world.Calls().empty()) << "the library was loaded and called";
+    Lines want;
+    if (c.folderTooLong)
+      want.push_back("[1] 子应用目录未能设为当前目录：" + folder + "\\，路径有 " +
+                     std::to_string(folder.size() + 1) +
+                     " 个字符，超过 259 个字符的上限（Windows 未启用长路径）");
+    want.push_back("[1] " + loadLine);
+    Lines log;
+    for (const std::string& line : world.LogLines()) log.push_back(UnescapeLine(line));
+    ASSERT_EQ(log.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i)
+      EXPECT_NE(log[i].find(want[i]), std::string::npos) << log[i] << "\nwanted: " << want[i];
+  }
+}
+
+// A reader library call that blocks for 6 s blocks the dialog's thread: the dialog pumps no
+// messages inside the call (a host asking it with SendMessageTimeout and SMTO_ABORTIFHUNG
+// gets no answer), and answers again once the call has returned. Windows calls a window
+// that has not answered for 5 s hung (IsHungAppWindow) and shows a ghost in its place.
+TEST(ReaderDialogWindows, ADialogBlockedInAReaderCallAnswersTheHostOnlyAfterTheCallReturns) {
+  TReaderDialogWorld world;
+  world.InstallReader("lurmScard_old.dll", {"reader=ACS 0", "delay=SCConnectReader 6000"});
+  world.Open();
+  std::atomic<bool> returned{false}, hostDone{false};
+  int unansweredDuringCall = 0, answeredDuringCall = 0;
+  bool answeredAfterCall = false;
+  world.Run([&](Tfrm_option& dlg) {
+    UserSelectLine(*dlg.ListBox, 0);
+    const HWND dialog = Hwnd(dlg);
+    // The host's other thread asks the dialog once the library is inside its call.
+    std::thread host([&] {
+      for (int i = 0; i < 2000 && world.Calls().size() < 2; ++i) Sleep(5);
+      while (!returned) {
+        DWORD_PTR result = 0;
+        const LRESULT answered =
+            SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &result);
+        // An answer is an answer during the call only if the call had not returned yet.
+        if (answered != 0 && !returned) ++answeredDuringCall;
+        if (answered == 0 && !returned) ++unansweredDuringCall;
+        // A window Windows takes for hung is refused at once: no need to ask it so often.
+        if (answered == 0) Sleep(50);
+      }
+      DWORD_PTR result = 0;
+      answeredAfterCall =
+          SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+      hostDone = true;
+    });
+    UserClick(*dlg.btn_connect);  // the library blocks this thread for 6 s
+    returned = true;
+    // The dialog's thread takes messages again, as its modal loop does.
+    for (int i = 0; i < 1000 && !hostDone; ++i) {
+      Application->ProcessMessages();
+      Sleep(10);
+    }
+    host.join();
+  });
+  EXPECT_EQ(world.Calls(),
+            (Lines{"SCListReaders zeroed=1", "SCConnectReader name=ACS 0", "SCDisConnectReader"}));
+  EXPECT_EQ(answeredDuringCall, 0) << "the dialog pumped messages inside the library's call";
+  EXPECT_GE(unansweredDuringCall, 1) << "no question reached the dialog during the call";
+  EXPECT_TRUE(answeredAfterCall) << "the dialog did not answer within 5 s after the call";
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ bool IsReaderCall(const std::string& line) { return line.rfind("SC", 0) == 0; }
 TReaderDialogWorld::TReaderDialogWorld() {
   FRoot = testfolders::MakeTestFolder("dialog");
   FProfile = FRoot / "host";
-  FSubApp = FProfile / "subapp";
+  FSubApp = FProfile / FSubAppFolder;
   fs::create_directories(FSubApp);
   fs::copy_file(kBinDir / "host-profile" / "Messages.txt", FProfile / "Messages.txt");
 }
@@ -58,6 +58,12 @@ void TReaderDialogWorld::InstallReader(const std::string& fileName,
   WriteFile(FSubApp / (fileName + ".sim.ini"), text);
 }
 
+void TReaderDialogWorld::SetSubAppFolder(const std::string& folder) {
+  FSubAppFolder = folder;
+  FSubApp = FProfile / folder;
+  fs::create_directories(FSubApp);
+}
+
 void TReaderDialogWorld::WriteSubAppFile(const std::string& fileName, const std::string& bytes) {
   WriteFile(FSubApp / fileName, bytes);
 }
@@ -74,7 +80,8 @@ void TReaderDialogWorld::AddParam(const std::string& name, const std::string& va
 void TReaderDialogWorld::Open(bool interactive) {
   std::string ini = std::string("[Host]\nMode=") + (interactive ? "interactive" : "record") +
                     "\nTranscript=transcript.txt\nLog=host.log\n"
-                    "[SubApp]\nPath=subapp\nCode=YB01\nFuncCode=YB0105\n";
+                    "[SubApp]\nPath=" +
+                    FSubAppFolder + "\nCode=YB01\nFuncCode=YB0105\n";
   WriteFile(FProfile / "Host.ini", ini);
   ASSERT_EQ(HostSim_Open(FProfile.string().c_str()), 1) << HostSim_LastError();
   for (const auto& [name, value] : FParams)

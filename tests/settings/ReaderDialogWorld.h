@@ -32,6 +32,9 @@ class TReaderDialogWorld {
   // into the sub-application folder as fileName, configured by the given lines.
   void InstallReader(const std::string& fileName, const std::vector<std::string>& config,
                      const std::string& variant = "lurmScard.dll");
+  // Makes folder, relative to the host profile folder, the sub-application folder (the
+  // host's [SubApp] Path), with its parents; call before installing.
+  void SetSubAppFolder(const std::string& folder);
   void WriteSubAppFile(const std::string& fileName, const std::string& bytes);
   // The bytes of a built simulated library (variant: its file name in the build's bin folder).
   static std::string BuiltLibrary(const std::string& variant = "lurmScard.dll");
@@ -60,11 +63,13 @@ class TReaderDialogWorld {
   std::string StoredReader() const;
 
   const std::filesystem::path& SubAppDir() const { return FSubApp; }
+  const std::filesystem::path& ProfileDir() const { return FProfile; }
 
  private:
   std::vector<std::string> TranscriptLines() const;
 
   std::filesystem::path FRoot, FProfile, FSubApp;
+  std::string FSubAppFolder = "subapp";
   std::vector<std::pair<std::string, std::string>> FParams;
   std::vector<std::string> FErrors;
 };

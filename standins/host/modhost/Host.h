@@ -12,6 +12,9 @@ struct TModHostOptions {
   std::string Screenshot;  // saved once the dialog is up (scripted runs)
   int TimeoutSeconds = 60;
   bool MainFrame = true;  // create the host main frame window ("Tfrm_MainFrame")
+  // Take every fiber-local storage slot the process has left before the module loads
+  // (Windows; elsewhere there are none, and the option is refused).
+  bool UseUpFls = false;
 };
 
 // Converts a UTF-8 text to the system code page.

@@ -112,6 +112,10 @@ std::string CodePageWarning() { return {}; }
 bool RunModule(const TModHostOptions& options, const std::vector<TScriptLine>* script,
                const TTranscriptSource& transcript, std::vector<std::string>& failures,
                TScriptOutcome& outcome) {
+  if (options.UseUpFls) {
+    failures.push_back("--use-up-fls: there is no fiber-local storage here (Windows only)");
+    return false;
+  }
   // The host's main frame, in the in-process window registry, counting help requests.
   int helpRequests = 0;
   std::unique_ptr<TMessageWindow> mainFrame;

@@ -5,6 +5,7 @@
 //
 //   modhost --profile demo/host --module ReaderSettings.dll [--script select.txt]
 //           [--trace calls.txt] [--screenshot dialog.bmp] [--timeout 60] [--no-main-frame]
+//           [--use-up-fls]
 //   modhost --version                 // "modhost 1.0.0": the release this host belongs to
 //   modhost --help                    // the usage below
 //
@@ -33,6 +34,7 @@ namespace {
 const char kUsage[] =
     "usage: modhost --profile DIR [--module FILE] [--script FILE] [--trace FILE]\n"
     "               [--screenshot FILE] [--timeout SECONDS] [--no-main-frame]\n"
+    "               [--use-up-fls]\n"
     "       modhost --version | --help\n";
 
 const char kHelp[] =
@@ -49,6 +51,9 @@ const char kHelp[] =
     "  --screenshot FILE  save an image of the dialog once it is up (scripted runs)\n"
     "  --timeout SECONDS  bound of a scripted run (default 60); past it the exit status is 3\n"
     "  --no-main-frame    no host main frame window (GetMainFrameHandle returns 0)\n"
+    "  --use-up-fls       (Windows) take every fiber-local storage slot left before\n"
+    "                     loading the module, as plug-ins built on the static Microsoft\n"
+    "                     runtime use them up in a host (128 before Windows 10 1903)\n"
     "  --version          print the release of this host\n"
     "  --help             print this text\n"
     "\n"
@@ -210,6 +215,8 @@ int main(int argc, char** argv) {
       if (options.TimeoutSeconds <= 0) return Usage("--timeout needs a positive number");
     } else if (arg == "--no-main-frame") {
       options.MainFrame = false;
+    } else if (arg == "--use-up-fls") {
+      options.UseUpFls = true;
     } else {
       return Usage(("unknown argument " + arg).c_str());
     }

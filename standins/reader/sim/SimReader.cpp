@@ -31,6 +31,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <time.h>
 #endif
 
 namespace {
@@ -44,6 +45,10 @@ struct TSimConfig {
   bool NullErrorText = false;
   std::string ErrorText = "simulated reader error";
   std::string TracePath;
+  // The export that takes its time before it returns (a reader or driver slow to answer),
+  // and how long, in milliseconds.
+  std::string DelayIn;
+  int DelayMs = 0;
   // Misbehaviour, honoured only by the faulty variant: the export that writes to address 0,
   // and the number of bytes each call writes past the caller's buffer.
   std::string FaultIn;
@@ -179,6 +184,11 @@ TSimConfig LoadConfig() {
       config.NullErrorText = value == "1";
     } else if (key == "trace") {
       config.TracePath = value;
+    } else if (key == "delay") {
+      const size_t space = value.find(' ');
+      if (space == std::string::npos) continue;
+      config.DelayIn = value.substr(0, space);
+      config.DelayMs = std::atoi(value.c_str() + space + 1);
 #if defined(SIM_FAULTS)
     } else if (key == "fault") {
       config.FaultIn = value;
@@ -206,6 +216,17 @@ TSimConfig LoadConfig() {
     }
   }
   return config;
+}
+
+// Blocks the calling thread for the configured time when exportName is the slow export.
+void Delay(const TSimConfig& config, const char* exportName) {
+  if (config.DelayIn != exportName || config.DelayMs <= 0) return;
+#if defined(_WIN32)
+  Sleep(static_cast<DWORD>(config.DelayMs));
+#else
+  const timespec pause{config.DelayMs / 1000, (config.DelayMs % 1000) * 1000000L};
+  nanosleep(&pause, nullptr);
+#endif
 }
 
 void Trace(const std::string& tracePath, const std::string& line) {
@@ -376,6 +397,7 @@ int32_t SimListReaders(char* buffer) {
     size_t count = config.ListBytes.size();
     if (count > static_cast<size_t>(kSCListBufferSize)) count = kSCListBufferSize;
     std::memcpy(buffer, config.ListBytes.data(), count);
+    Delay(config, "SCListReaders");
     fault = PlanFault(config, "SCListReaders");
     Overrun(buffer, kSCListBufferSize, config.ListOverrun);
     gSimReturnMode = ReturnMode(config, "SCListReaders");
@@ -397,6 +419,7 @@ int32_t SimConnectReader(const char* readerName, char* out) {
     std::string name = readerName != nullptr ? readerName : "";
     Trace(config, "SCConnectReader name=" + name);
     std::memset(out, 0x5A, kSCConnectBufferSize);
+    Delay(config, "SCConnectReader");
     fault = PlanFault(config, "SCConnectReader");
     Overrun(out, kSCConnectBufferSize, config.ConnectOverrun);
     gSimReturnMode = ReturnMode(config, "SCConnectReader");
