@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/FaultGuard.h"
+#include "platform/FaultGuardNesting.h"
 
 // The recovery point of one contained call, filled by the call stub; the offsets are the
 // stub's (asm below). It lies in the module's own per-thread memory, never on the stack the
@@ -247,12 +248,8 @@ constexpr DWORD kExitUnwind = 0x4;       // EXCEPTION_EXIT_UNWIND
 constexpr DWORD kTargetUnwind = 0x20;    // EXCEPTION_TARGET_UNWIND
 
 // The recovery points of the contained calls in progress on this thread, innermost last.
-constexpr int kMaxNestedCalls = 8;
-struct TThreadRecovery {
-  TRecoveryPoint Points[kMaxNestedCalls];
-  int Depth = 0;
-};
-thread_local TThreadRecovery tRecovery;
+using TRecovery = TThreadRecovery<TRecoveryPoint>;
+thread_local TRecovery tRecovery;
 
 // The exception codes of the unwinder of GCC (and of Clang's libunwind) on x64: a C++ throw
 // and a forced unwind. ExceptionInformation[0] is the runtime's _Unwind_Exception, whose
@@ -290,7 +287,7 @@ bool IsWritable(ULONG_PTR address, size_t size) {
 // establisherFrame (whose handler decided this), to go on at target there. A C++
 // exception of the GCC runtime gets the same target in its exception object, so that an
 // unwind its runtime restarts after running a destructor ends there too.
-[[noreturn]] void Contain(TThreadRecovery& recovery, int index, EXCEPTION_RECORD* record,
+[[noreturn]] void Contain(TRecovery& recovery, int index, EXCEPTION_RECORD* record,
                           void* establisherFrame, void* target, CONTEXT* context,
                           DISPATCHER_CONTEXT* dispatcher) {
   TRecoveryPoint& point = recovery.Points[index];
@@ -317,14 +314,14 @@ bool IsWritable(ULONG_PTR address, size_t size) {
 }  // namespace
 
 extern "C" TRecoveryPoint* RsResumingPoint() {
-  TThreadRecovery& recovery = tRecovery;
+  TRecovery& recovery = tRecovery;
   return &recovery.Points[recovery.Depth - 1];
 }
 
 extern "C" EXCEPTION_DISPOSITION RsFaultHandler(EXCEPTION_RECORD* record, void* establisherFrame,
                                                 CONTEXT* context, DISPATCHER_CONTEXT* dispatcher) {
   // The call this frame belongs to: the stub's own frame, or a slot of its gap.
-  TThreadRecovery& recovery = tRecovery;
+  TRecovery& recovery = tRecovery;
   const auto frame = reinterpret_cast<uintptr_t>(establisherFrame);
   int index = recovery.Depth - 1;
   while (index >= 0 &&
@@ -350,7 +347,7 @@ extern "C" EXCEPTION_DISPOSITION RsForeignHandler(EXCEPTION_RECORD* record, void
                                                   DISPATCHER_CONTEXT* dispatcher) {
   // RsCallForeign runs inside a contained call: the innermost one on this thread takes
   // what its callee leaves unhandled.
-  TThreadRecovery& recovery = tRecovery;
+  TRecovery& recovery = tRecovery;
   if (recovery.Depth == 0) return ExceptionContinueSearch;
   if ((record->ExceptionFlags & kUnwinding) != 0) {
     if ((record->ExceptionFlags & kExitUnwind) != 0) EndOnUnwindToNowhere();
@@ -364,22 +361,7 @@ extern "C" EXCEPTION_DISPOSITION RsForeignHandler(EXCEPTION_RECORD* record, void
 bool FaultContainmentAvailable() { return true; }
 
 bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& fault) {
-  fault = {};
-  TThreadRecovery& recovery = tRecovery;
-  if (recovery.Depth == kMaxNestedCalls) {
-    body(context);
-    return true;
-  }
-  const int depth = recovery.Depth;
-  TRecoveryPoint& point = recovery.Points[depth];
-  point = {};
-  ++recovery.Depth;
-  const int contained = RsRunContained(body, context, &point);
-  recovery.Depth = depth;
-  if (contained == 0) return true;
-  fault.Code = point.Code;
-  fault.Address = point.Address;
-  return false;
+  return RunNested(tRecovery, body, context, fault, RsRunContained);
 }
 
 uint64_t CallForeign(const void* function, const uint64_t* args, uint32_t count) noexcept {

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "platform/FaultGuard.h"
+#include "platform/FaultGuardNesting.h"
 
 // The recovery point of one contained call, filled by the call stub; the offsets are the
 // stub's (asm below). It lies in the module's own per-thread memory, never on the stack the
@@ -236,21 +237,15 @@ namespace {
 constexpr DWORD kUnwinding = 0x2 | 0x4;  // EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND
 
 // The recovery points of the contained calls in progress on this thread, innermost last.
-// Calls nested deeper than this run inside the innermost contained one, which then takes
-// their faults.
-constexpr int kMaxNestedCalls = 8;
-struct TThreadRecovery {
-  TRecoveryPoint Points[kMaxNestedCalls];
-  int Depth = 0;
-};
-thread_local TThreadRecovery tRecovery;
+using TRecovery = TThreadRecovery<TRecoveryPoint>;
+thread_local TRecovery tRecovery;
 
 }  // namespace
 
 extern "C" TRecoveryPoint* RsFaultDecide(EXCEPTION_RECORD* record, void* establisherFrame) {
   // The point is found by the record's address in this thread's own list; nothing but the
   // record itself is read from the stack.
-  TThreadRecovery& recovery = tRecovery;
+  TRecovery& recovery = tRecovery;
   int index = recovery.Depth - 1;
   while (index >= 0 &&
          recovery.Points[index].Record != reinterpret_cast<uintptr_t>(establisherFrame))
@@ -275,22 +270,7 @@ extern "C" TRecoveryPoint* RsFaultDecide(EXCEPTION_RECORD* record, void* establi
 bool FaultContainmentAvailable() { return true; }
 
 bool RunFaultContained(void (*body)(void*), void* context, TProcessorFault& fault) {
-  fault = {};
-  TThreadRecovery& recovery = tRecovery;
-  if (recovery.Depth == kMaxNestedCalls) {
-    body(context);
-    return true;
-  }
-  TRecoveryPoint& point = recovery.Points[recovery.Depth];
-  point = {};
-  ++recovery.Depth;
-  const int depth = recovery.Depth - 1;
-  const int faulted = RsRunContained(body, context, &point);
-  recovery.Depth = depth;
-  if (faulted == 0) return true;
-  fault.Code = point.Code;
-  fault.Address = point.Address;
-  return false;
+  return RunNested(tRecovery, body, context, fault, RsRunContained);
 }
 
 uint32_t CallStdcallChecked(const void* function, const uint32_t* args, uint32_t count,
